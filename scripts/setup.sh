@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian packages the build and the tests need,
+# but only those that are missing.  Safe to run again.
+set -euo pipefail
+packages=(cmake make g++ clang libclang-rt-14-dev pkg-config
+          libgtest-dev libgmock-dev googletest libbenchmark-dev
+          libsqlite3-dev libncurses-dev nlohmann-json3-dev libcli11-dev tmux)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi

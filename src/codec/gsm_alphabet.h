@@ -1,0 +1,32 @@
+// The GSM 7-bit default alphabet and its extension table (3GPP TS 23.038
+// 6.2.1), one table for the encoder and both decode paths.
+//
+// A character of the extension table travels as the escape septet 27 followed
+// by its own septet, so it costs two septets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvex::gsm7 {
+
+inline constexpr uint8_t kEscape = 27;
+
+// Septets one UTF-16 unit costs: 1 (default table), 2 (extension table), or 0
+// when the alphabet cannot carry it (the text must then go as UCS2).
+int SeptetLength(char16_t c);
+// True when every unit of the text has a septet form.
+bool CanEncode(std::u16string_view text);
+// Septets of the whole text (escape pairs count two); only for CanEncode texts.
+int CountSeptets(std::u16string_view text);
+// The text as septet values (escape pairs expanded).  Units the alphabet lacks
+// become '?' (septet 63); callers check CanEncode first.
+std::vector<uint8_t> ToSeptets(std::u16string_view text);
+// Septet values back to text.  An escape followed by a value the extension
+// table lacks gives that value's default character (TS 23.038 says so); a
+// trailing lone escape gives a space.
+std::u16string FromSeptets(const uint8_t* septets, size_t count);
+
+}  // namespace tarvex::gsm7

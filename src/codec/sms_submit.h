@@ -1,0 +1,42 @@
+// SMSSubmit: a destination number and a text -> the SMS-SUBMIT PDU (3GPP TS
+// 23.040 9.2.2.2) that a modem takes after AT+CMGS= in PDU mode, as upper-case
+// hex text behind an empty service-centre field ("00").
+//
+// Texts the GSM 7-bit alphabet (with its extension table) can carry go as
+// septets (TP-DCS 00); any other text goes as UCS2 (TP-DCS 08).  Encode makes a
+// single message (first octet 11, TP-VP FF); EncodeLongSMS one part of a
+// concatenated message (first octet 41, 8-bit reference header 05 00 03).
+//
+// Private to the engine: the send operations make one per message or part.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvex {
+
+class SMSSubmit {
+ public:
+  // Capacities of one message / one part.
+  static constexpr int kMaxSeptets = 160;
+  static constexpr int kMaxPartSeptets = 153;
+  static constexpr int kMaxUcs2Units = 70;
+  static constexpr int kMaxPartUcs2Units = 67;
+
+  // Destination: 1 to 20 digits, optionally with one leading "+" and blanks
+  // around; encoding writes the normalised digits back here.
+  std::string PhoneNumber;
+  std::u16string MessageText;
+
+  // Both raise error 5 for a bad number or a text longer than the message (or
+  // part) can carry, and then build nothing.
+  std::string Encode();
+  // REFID: two hex digits; Total and ThisPart: 1..255.
+  std::string EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart);
+
+  // Exposed for the tool and tests: semi-octet order with "F" filler ("123"
+  // -> "21F3").
+  static std::string SwapSemiOctets(const std::string& number);
+};
+
+}  // namespace tarvex

@@ -1,0 +1,18 @@
+// UTF-8 <-> UTF-16 at the edges.
+//
+// Message texts inside the engine are UTF-16 (std::u16string), as COM strings
+// are, so that a "character" counts the way the host counts it.  Conversion
+// happens only where text enters or leaves: the command-line tool, JSON output,
+// the settings store.  Ill-formed input never throws: each bad sequence becomes
+// U+FFFD, so a stray byte from a modem cannot abort a listing.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvex {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+}  // namespace tarvex

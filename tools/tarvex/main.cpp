@@ -1,0 +1,88 @@
+// tarvex: send and receive SMS through GSM modems from the command line.
+// Everything but argument dispatch lives in the command groups and the engine.
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "common/error.h"
+
+namespace {
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// "did you mean" for a mistyped first word.
+void SuggestCommand(const CLI::App& app, const std::string& word) {
+  std::string best;
+  size_t best_distance = 3;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    const size_t d = EditDistance(word, sub->get_name());
+    if (d < best_distance) best_distance = d, best = sub->get_name();
+  }
+  std::cerr << "tarvex: unknown command '" << word << "'";
+  if (!best.empty()) std::cerr << "; did you mean '" << best << "'?";
+  std::cerr << "\nRun 'tarvex --help' for the list of commands.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tarvex::cli;
+  CLI::App app{
+      "tarvex - send and receive SMS through GSM modems (AT commands, PDU mode).\n"
+      "A modem slot (1-4) names a serial port and baud rate kept in the settings store."};
+  app.name("tarvex");
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 success; 1 the modem answered ERROR or an entry did not decode;\n"
+      "2 bad command line; 3 the slot could not be opened; 4 the modem did not answer\n"
+      "in time; 5 any other error; 130 interrupted (Ctrl-C).\n"
+      "Settings store: /var/lib/tarvex/registry.db (TARVEX_STATE_DIR moves it).\n"
+      "Run 'tarvex COMMAND --help' for a command's options and an example.");
+
+  int status = kExitOk;
+  AddSlotCommands(app, status);
+  AddModemCommands(app, status);
+  AddMessageCommands(app, status);
+  AddPduCommands(app, status);
+  AddSettingsCommand(app, status);
+  AddDemoCommand(app, status);
+
+  if (argc >= 2 && argv[1][0] != '-') {
+    const std::string first = argv[1];
+    const auto subs = app.get_subcommands([&](const CLI::App* s) { return s->check_name(first); });
+    if (subs.empty()) {
+      SuggestCommand(app, first);
+      return kExitUsage;
+    }
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  } catch (const tarvex::Error& e) {
+    std::cerr << "tarvex: " << e.what() << " (error " << e.number() << ")\n";
+    return e.number() == tarvex::kInterrupted ? kExitInterrupted : kExitError;
+  } catch (const std::exception& e) {
+    std::cerr << "tarvex: " << e.what() << "\n";
+    return kExitError;
+  }
+  std::fflush(stdout);
+  return status;
+}
