@@ -29,4 +29,21 @@ std::vector<uint8_t> ToSeptets(std::u16string_view text);
 // trailing lone escape gives a space.
 std::u16string FromSeptets(const uint8_t* septets, size_t count);
 
+// The allocation-free forms the codec uses inside.
+//
+// Writes the septets of the text to out (at most `capacity`, counting on past
+// it) and returns the text's full septet count, or kNotGsm when a unit has no
+// septet form.  A result above capacity means the text does not fit.
+inline constexpr size_t kNotGsm = static_cast<size_t>(-1);
+size_t EncodeInto(std::u16string_view text, uint8_t* out, size_t capacity);
+// Writes the text of `count` septets to out (room for `count` units) and
+// returns the units written; escape pairs make it fewer than `count`.
+size_t DecodeInto(const uint8_t* septets, size_t count, char16_t* out);
+// The encoder's fast path: packs a text made only of default-table characters
+// straight into octets, from stream bit bit_offset on (see PackSeptets in
+// codec/pdu_octets.h for the layout and what out must hold), and returns the
+// octets used.  Returns kNotGsm, with out half-written, as soon as a unit
+// needs the extension table or is not in the alphabet.
+size_t PackDefault(std::u16string_view text, size_t bit_offset, uint8_t* out);
+
 }  // namespace tarvex::gsm7

@@ -68,4 +68,7 @@ class SMSDeliver {
   bool is_submit_ = false;
 };
 
+// How Decode reads the user data of a TP-DCS octet: "GSM7", "8bit" or "UCS2".
+const char* DataCodingAlphabet(int data_coding);
+
 }  // namespace tarvex

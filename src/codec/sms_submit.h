@@ -37,6 +37,11 @@ class SMSSubmit {
   // Exposed for the tool and tests: semi-octet order with "F" filler ("123"
   // -> "21F3").
   static std::string SwapSemiOctets(const std::string& number);
+  // The text's septets packed as hex text, first septet in the low bits of
+  // the first octet; with fill_bit one zero bit comes first (the bit that
+  // brings text after a 6-octet header to a septet boundary).  Units the GSM
+  // alphabet lacks pack as '?'.
+  static std::string PackSeptets(const std::u16string& text, bool fill_bit);
 };
 
 }  // namespace tarvex

@@ -58,7 +58,10 @@ class Tarvex {
   void OnSendProgress(SendProgressHandler handler);
 
   // Deadline of a standard transaction (a query, a listing, the CMGS command)
-  // and of the wait for the modem's answer to a sent PDU.
+  // and of the wait for the modem's answer to a sent PDU.  Both count the
+  // modem's silence: they start again whenever bytes arrive, so a long
+  // listing that keeps flowing is not cut off.  0 gives up after one poll.
+  // Initialisation (5000 ms) and the USSD answer (TimeOut) count from their start.
   void SetCommandTimeout(uint32_t ms);
   void SetSendTimeout(uint32_t ms);
 
@@ -87,6 +90,14 @@ class Tarvex {
 
  private:
   struct Impl;
+
+  // The long path of SendLongMessage: the parts of a text that does not fit
+  // one message, and one part sent with its concatenation header.
+  Collection<std::u16string> SplitMessage(const std::u16string& text);
+  std::string SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
+                              const std::string& REFID, const std::u16string& part, int16_t Total,
+                              int16_t ThisPart);
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
@@ -30,6 +31,7 @@ inline constexpr RegStatus kRegFileNotFound = 2;
 inline constexpr RegStatus kRegAccessDenied = 5;
 inline constexpr RegStatus kRegInvalidHandle = 6;
 inline constexpr RegStatus kRegMoreData = 234;
+inline constexpr RegStatus kRegNoMoreItems = 259;
 
 enum RegType : uint32_t {
   kRegNone = 0,
@@ -54,6 +56,14 @@ class RegistryBackend {
                              const uint8_t* data, uint32_t size) = 0;
   virtual RegStatus DeleteValue(RegHandle key, const std::string& name) = 0;
   virtual RegStatus CloseKey(RegHandle key) = 0;
+
+  // Value number `index` (0-based) of an open key, as RegEnumValueA: its name,
+  // type and data; kRegNoMoreItems past the last.  Only the port map needs it;
+  // a backend without enumeration reports no values.
+  virtual RegStatus EnumValue(RegHandle /*key*/, uint32_t /*index*/, std::string* /*name*/,
+                              uint32_t* /*type*/, std::vector<uint8_t>* /*data*/) {
+    return kRegNoMoreItems;
+  }
 };
 
 }  // namespace tarvex

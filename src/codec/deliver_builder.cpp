@@ -1,0 +1,115 @@
+#include "codec/deliver_builder.h"
+
+#include <cstring>
+
+#include "codec/gsm_alphabet.h"
+#include "codec/pdu_octets.h"
+#include "common/error.h"
+#include "common/text.h"
+
+namespace tarvex {
+namespace {
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Length octet (semi-octets or, for the service centre, octets), type, digits.
+size_t WriteNumber(const std::string& number, bool length_in_octets, uint8_t* out) {
+  const bool international = !number.empty() && number[0] == '+';
+  const std::string_view digits = std::string_view(number).substr(international ? 1 : 0);
+  if (!AllDigits(digits) || digits.size() > 20) {
+    throw Error(kInvalidArgument, "not a number of 1 to 20 digits: \"" + number + "\"");
+  }
+  const size_t octets = (digits.size() + 1) / 2;
+  out[0] = static_cast<uint8_t>(length_in_octets ? octets + 1 : digits.size());
+  out[1] = international ? 0x91 : 0x81;
+  codec_detail::DigitsToSemiOctets(digits, out + 2);
+  return 2 + octets;
+}
+
+// TS 23.040 9.1.2.5: type D0, the length counts the semi-octets in use.
+size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
+  const std::u16string text = Utf8ToUtf16(sender);
+  uint8_t septets[11];
+  const size_t count = gsm7::EncodeInto(text, septets, sizeof septets);
+  if (count == gsm7::kNotGsm || count == 0 || count > sizeof septets) {
+    throw Error(kInvalidArgument, "an alphanumeric sender is 1 to 11 GSM septets: \"" + sender + "\"");
+  }
+  const size_t octets = (7 * count + 7) / 8;
+  std::memset(out + 2, 0, octets);
+  codec_detail::PackSeptets(septets, count, 0, out + 2);
+  out[0] = static_cast<uint8_t>((7 * count + 3) / 4);
+  out[1] = 0xD0;
+  return 2 + octets;
+}
+
+uint8_t Bcd(int value) {
+  const int v = value % 100;
+  return static_cast<uint8_t>((v % 10) << 4 | (v / 10));
+}
+
+}  // namespace
+
+std::string BuildDeliverPdu(const DeliverSpec& spec) {
+  uint8_t pdu[12 + 1 + 12 + 2 + 7 + 1 + codec_detail::kMaxUserDataOctets];
+  size_t n = 0;
+  if (spec.service_centre.empty()) {
+    pdu[n++] = 0x00;
+  } else {
+    n += WriteNumber(spec.service_centre, true, pdu + n);
+  }
+  const size_t first = n++;
+  // TP-MMS set: no more messages waiting, as networks usually send it.
+  pdu[first] = spec.concat ? 0x44 : 0x04;
+  const bool numeric = !spec.sender.empty() &&
+                       AllDigits(std::string_view(spec.sender).substr(spec.sender[0] == '+' ? 1 : 0));
+  n += numeric ? WriteNumber(spec.sender, false, pdu + n) : WriteAlphanumeric(spec.sender, pdu + n);
+  pdu[n++] = 0x00;  // TP-PID
+  const size_t dcs = n++;
+  pdu[n++] = Bcd(spec.year);
+  pdu[n++] = Bcd(spec.month);
+  pdu[n++] = Bcd(spec.day);
+  pdu[n++] = Bcd(spec.hour);
+  pdu[n++] = Bcd(spec.minute);
+  pdu[n++] = Bcd(spec.second);
+  const int quarters = spec.zone_quarters < 0 ? -spec.zone_quarters : spec.zone_quarters;
+  pdu[n++] = static_cast<uint8_t>(Bcd(quarters) | (spec.zone_quarters < 0 ? 0x08 : 0x00));
+
+  uint8_t header[7];
+  size_t header_octets = 0;
+  if (spec.concat) {
+    const auto& c = *spec.concat;
+    const int max_reference = c.wide_reference ? 0xFFFF : 0xFF;
+    if (c.reference < 0 || c.reference > max_reference || c.total < 1 || c.total > 255 ||
+        c.sequence < 1 || c.sequence > 255) {
+      throw Error(kInvalidArgument, "concatenation reference, count or number out of range");
+    }
+    if (c.wide_reference) {
+      const uint8_t h[7] = {0x06, 0x08, 0x04, static_cast<uint8_t>(c.reference >> 8),
+                            static_cast<uint8_t>(c.reference & 0xFF), static_cast<uint8_t>(c.total),
+                            static_cast<uint8_t>(c.sequence)};
+      std::memcpy(header, h, sizeof h);
+      header_octets = 7;
+    } else {
+      const uint8_t h[6] = {0x05, 0x00, 0x03, static_cast<uint8_t>(c.reference),
+                            static_cast<uint8_t>(c.total), static_cast<uint8_t>(c.sequence)};
+      std::memcpy(header, h, sizeof h);
+      header_octets = 6;
+    }
+  }
+  const auto coding = spec.eight_bit    ? codec_detail::Coding::kEightBit
+                      : spec.force_ucs2 ? codec_detail::Coding::kUcs2
+                                        : codec_detail::Coding::kAuto;
+  n += codec_detail::WriteUserData(spec.text, header, header_octets, coding, &pdu[dcs], pdu + n);
+
+  std::string hex(2 * n, '\0');
+  codec_detail::OctetsToHex(pdu, n, hex.data());
+  return hex;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,172 @@
+// The inside of the engine Tarvex, shared by src/engine (slots, the AT command
+// transaction, the queries, USSD) and src/messaging (sending and listing),
+// which are methods of the same class kept in their own folder.
+//
+// The transaction: write one command line (after dropping whatever stale
+// bytes wait on the port), then poll: one pass of the host's pump (not during
+// initialisation), one read, and when nothing is waiting a short wait on the
+// port itself, so a modem that takes seconds costs no CPU and a byte that
+// arrives is read at once.  Every wait has a deadline measured on the 32-bit
+// tick with unsigned differences, so the wrap of the counter does no harm.
+//
+// Ownership and threads: Impl belongs to its Tarvex; everything runs on the
+// host's thread.  A slot is held by one public operation at a time (SlotUse);
+// a second one, which can only come from the host's pump, raises kSlotBusy
+// and leaves the waiting operation untouched.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "engine/reply.h"
+#include "engine/tarvex.h"
+
+namespace tarvex {
+
+// The longest a poll that found nothing sleeps on the port before the host's
+// events get their next turn.
+inline constexpr uint32_t kPollWaitMs = 5;
+// The pause after a command line and after a PDU, as modems have always had it.
+inline constexpr uint32_t kWriteSettleMs = 10;
+
+// A deadline on the engine's clock.  A silence deadline starts again whenever
+// bytes arrive, so a long listing that keeps flowing is not cut off; a fixed
+// one (initialisation, the USSD answer) counts from its start only.
+class Deadline {
+ public:
+  enum Kind { kFixed, kSilence };
+  Deadline(Clock& clock, uint32_t ms, Kind kind) : clock_(clock), kind_(kind) { Restart(ms); }
+
+  void Restart(uint32_t ms) {
+    ms_ = ms;
+    start_ = clock_.TickCount();
+  }
+  void BytesArrived() {
+    if (kind_ == kSilence) start_ = clock_.TickCount();
+  }
+  uint32_t Elapsed() const { return clock_.TickCount() - start_; }
+  bool Passed() const { return Elapsed() >= ms_; }
+  uint32_t Remaining() const {
+    const uint32_t elapsed = Elapsed();
+    return elapsed >= ms_ ? 0 : ms_ - elapsed;
+  }
+
+ private:
+  Clock& clock_;
+  Kind kind_;
+  uint32_t ms_ = 0;
+  uint32_t start_ = 0;
+};
+
+struct Tarvex::Impl {
+  Impl(Ports ports_in, Clock& clock_in, RegistryBackend& registry_in);
+
+  // One public operation's hold on a slot.  Raises 9 for a slot outside
+  // 0..4 (or one without a port object) and kSlotBusy for a slot already
+  // held.  On leaving, by return or by error, the slot is free again and its
+  // port reads everything waiting (input length 0).
+  class SlotUse {
+   public:
+    SlotUse(Impl& impl, int16_t slot);
+    ~SlotUse();
+    SlotUse(const SlotUse&) = delete;
+    SlotUse& operator=(const SlotUse&) = delete;
+    SerialPort& port() { return port_; }
+
+   private:
+    Impl& impl_;
+    int16_t slot_;
+    SerialPort& port_;
+  };
+
+  // What a transaction collected.
+  struct Reply {
+    bool complete = false;  // a final result code arrived before the deadline
+    bool error = false;     // that code was "ERROR" or "+CMS/+CME ERROR: <n>"
+    std::string raw;        // the reply buffer as read
+    std::string text;       // the same without unsolicited lines (only when complete)
+  };
+
+  SerialPort& Port(int16_t slot);
+
+  // Drops stale input, writes the command line (text and CR, one write) and
+  // pauses 10 ms.
+  void WriteCommand(SerialPort& port, std::string_view command);
+
+  // Polls until step(fresh bytes) says the reply is complete (true) or the
+  // deadline passes (false).  With deadline_wins, a reply that completes in
+  // the poll in which the deadline passes still counts as late, as the
+  // initialisation and USSD waits have always done.
+  template <typename Step>
+  bool Poll(SerialPort& port, bool run_pump, Deadline& deadline, bool deadline_wins, Step&& step) {
+    for (;;) {
+      if (run_pump && pump != nullptr) pump->DoEvents();
+      std::string fresh = port.Input();
+      if (fresh.empty()) {
+        const uint32_t remaining = deadline.Remaining();
+        if (remaining > 0 && port.WaitForInput(std::min(kPollWaitMs, remaining))) {
+          fresh = port.Input();
+        }
+      }
+      if (!fresh.empty()) deadline.BytesArrived();
+      const bool complete = step(std::string_view(fresh));
+      const bool late = deadline.Passed();
+      if (complete && !(late && deadline_wins)) return true;
+      if (late) return false;
+    }
+  }
+
+  // The standard form: the host's events run between polls; the deadline is
+  // timeout_ms of silence from the modem.
+  Reply ExchangeCommand(SerialPort& port, std::string_view command, uint32_t timeout_ms);
+  // The initialisation form: no host events, 5000 ms from the end of the
+  // pause; on the deadline the port is closed.  "OK" or "ERROR".
+  std::string ExchangeCommandInit(SerialPort& port, std::string_view command);
+  std::string InitializeModem(SerialPort& port);
+  // The second phase of a USSD request: the network's "+CUSD:" answer.
+  std::string ExchangeCommandUssdAnswer(SerialPort& port, std::string buffer, int32_t timeout_ms);
+
+  // The shape of the small queries: a command, a parser for the reply,
+  // "ERROR" when the modem refuses, "TIMEOUT" when it stays silent.
+  template <typename Parse>
+  std::string Query(int16_t slot, const std::string& command, Parse parse) {
+    SlotUse use(*this, slot);
+    const Reply r = ExchangeCommand(use.port(), command, command_timeout_ms);
+    if (!r.complete) return "TIMEOUT";
+    if (IsError(r.text)) return "ERROR";
+    return IsOK(r.text) ? parse(r.text) : "";
+  }
+
+  // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
+  // Ctrl-Z at the prompt; "OK", "ERROR" or "TIMEOUT".
+  std::string SendDialogue(SerialPort& port, const std::string& pdu);
+  // SendProgress, then encode one ordinary message, then the dialogue.
+  std::string SendSingle(SerialPort& port, int16_t slot, const std::string& number,
+                         const std::u16string& text);
+  void RaiseSendProgress(int16_t slot, int16_t count, int16_t part, const std::u16string& text);
+  // A fresh concatenation reference, "00" to "FF".
+  std::string DrawReference();
+
+  Ports ports;
+  Clock& clock;
+  RegistryBackend& registry;
+  MessagePump* pump = nullptr;
+  std::function<void()> settings_dialog;
+  SendProgressHandler send_progress;
+  uint32_t command_timeout_ms = kDefaultCommandTimeoutMs;
+  uint32_t send_timeout_ms = kDefaultSendTimeoutMs;
+  std::array<bool, kSlotCount> busy{};
+  std::mt19937 reference_source;
+};
+
+// Raises 5 when an argument that goes between quotation marks into a command
+// line holds CR, LF, Ctrl-Z, Esc or a quotation mark: it could end the
+// command and start another.
+void CheckQuotedArgument(std::string_view value, const char* what);
+
+}  // namespace tarvex

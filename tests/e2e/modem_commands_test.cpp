@@ -1,0 +1,162 @@
+// The modem commands (info, storage, delete, ussd) against the simulator, and
+// how the tool fails: a silent modem, a refused initialisation, extended
+// errors, replies in 1-byte pieces, a line that hangs up, Ctrl-C.
+#include "e2e/e2e_harness.h"
+
+namespace tarvex::e2e {
+namespace {
+
+class ModemCommandsTest : public ToolTest {};
+
+TEST_F(ModemCommandsTest, InfoReportsTheModemAndTheSlot) {
+  StartModem({"--manufacturer", "Quectel", "--model", "EC25", "--imei", "861234567890123"});
+  const RunResult r = Tool({"info", "-m", "1", "--json"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  const Json info = r.JsonLines().at(0);
+  EXPECT_EQ(info["DeviceManufacture"], "QUECTEL");
+  EXPECT_EQ(info["DeviceModel"], "EC25");
+  EXPECT_EQ(info["DeviceIMEI"], "861234567890123");
+  EXPECT_EQ(info["MessageStorage"], "SM");
+  EXPECT_EQ(info["DeviceName"], "Test modem");
+
+  // The port was closed: a second run opens it again (the open is exclusive).
+  const RunResult again = Tool({"info", "-m", "1"});
+  EXPECT_EQ(again.status, 0) << again.Describe();
+  EXPECT_NE(again.out.find("861234567890123"), std::string::npos) << again.Describe();
+}
+
+TEST_F(ModemCommandsTest, StorageIsShownAndSelected) {
+  StartModem({});
+  RunResult r = Tool({"storage", "-m", "1"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  EXPECT_NE(r.out.find("SM"), std::string::npos) << r.Describe();
+
+  r = Tool({"storage", "-m", "1", "ME", "--json"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  EXPECT_EQ(r.JsonLines().at(0)["MessageStorage"], "ME");
+
+  r = Tool({"storage", "-m", "1", "XX"});
+  EXPECT_EQ(r.status, 1) << r.Describe();
+}
+
+TEST_F(ModemCommandsTest, DeleteRemovesOneMessage) {
+  StartModem({"--demo-inbox"});
+  RunResult r = Tool({"delete", "-m", "1", "1"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+
+  r = Tool({"list", "-m", "1", "--all", "--json"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  for (const Json& m : r.JsonLines()) EXPECT_NE(m["MessageID"], "1") << r.Describe();
+
+  // The modem refuses an index it does not hold (+CMS ERROR or ERROR).
+  r = Tool({"delete", "-m", "1", "99"}, 15000ms);
+  EXPECT_EQ(r.status, 1) << r.Describe();
+}
+
+TEST_F(ModemCommandsTest, UssdAnswersByMode) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> simulator;
+    std::vector<std::string> tool;
+    int status;
+    const char* result;
+  };
+  const std::vector<Case> cases = {
+      {"GSM text", {"--ussd-text", "Balance 5.00"}, {}, 0, "BALANCE 5.00"},
+      {"UCS2 text", {"--ussd-mode", "ucs2", "--ussd-text", "Остаток 5"}, {}, 0, "ОСТАТОК 5"},
+      {"no answer", {"--ussd-mode", "none"}, {"--timeout", "300"}, 4, "TIMEOUT"},
+      {"refused", {"--error-on", "CUSD"}, {}, 1, "ERROR"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    ASSERT_NO_FATAL_FAILURE(StartModem(c.simulator));
+    std::vector<std::string> args = {"ussd", "-m", "1", "*100#", "--json"};
+    args.insert(args.end(), c.tool.begin(), c.tool.end());
+    const RunResult r = Tool(args);
+    EXPECT_EQ(r.status, c.status) << r.Describe();
+    ASSERT_FALSE(r.JsonLines().empty()) << r.Describe();
+    EXPECT_EQ(r.JsonLines()[0]["Result"], c.result) << r.Describe();
+  }
+}
+
+// Each fault must end in a clear message and its exit status, in bounded time.
+TEST_F(ModemCommandsTest, FaultsEndCleanly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> simulator;
+    std::vector<std::string> tool;
+    int status;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"silent modem", {"--silent"}, {"info", "-m", "1"}, 3, "did not initialise"},
+      {"ERROR on init", {"--error-on", "E0"}, {"info", "-m", "1"}, 3, "refused its initialisation"},
+      {"+CMS ERROR on delete",
+       {"--cms-error-on", "CMGD:321"},
+       {"delete", "-m", "1", "1"},
+       1,
+       "did not delete"},
+      {"+CMS ERROR on send",
+       {"--cms-error-on", "CMGS:500"},
+       {"send", "-m", "1", "+123", "hi"},
+       1,
+       "not sent"},
+      {"hang-up after init", {"--hangup-after", "3"}, {"info", "-m", "1"}, 5, "port closed"},
+      {"slot without port", {}, {"info", "-m", "2"}, 3, "tarvex slot set 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    ASSERT_NO_FATAL_FAILURE(StartModem(c.simulator));
+    const RunResult r = Tool(c.tool, 30000ms);
+    EXPECT_FALSE(r.timed_out) << r.Describe();
+    EXPECT_EQ(r.status, c.status) << r.Describe();
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.Describe();
+  }
+}
+
+TEST_F(ModemCommandsTest, PortThatCannotBeOpenedIsNamed) {
+  StartModem({});
+  MapPort(7, StatePath("no-such-device"));
+  ASSERT_EQ(Tool({"slot", "set", "2", "--port", "7", "--baud", "9600"}).status, 0);
+  const RunResult r = Tool({"info", "-m", "2"});
+  EXPECT_EQ(r.status, 3) << r.Describe();
+  EXPECT_NE(r.err.find("could not open port 7"), std::string::npos) << r.Describe();
+}
+
+TEST_F(ModemCommandsTest, OneBytePiecesGiveTheSameAnswers) {
+  StartModem({"--chunk", "1", "--demo-inbox"});
+  RunResult r = Tool({"info", "-m", "1", "--json"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  EXPECT_EQ(r.JsonLines().at(0)["MessageStorage"], "SM");
+  r = Tool({"list", "-m", "1", "--join", "--json"});
+  ASSERT_EQ(r.status, 0) << r.Describe();
+  EXPECT_EQ(r.JsonLines().size(), 3u) << r.Describe();
+}
+
+TEST_F(ModemCommandsTest, CtrlCDuringAWaitClosesThePort) {
+  StartModem({"--ussd-mode", "none"});
+  auto tool = StartTool({"ussd", "-m", "1", "*100#", "--timeout", "60000", "--trace"});
+  tool->CloseStdin();
+  // Wait until the request went out and the answer is awaited.
+  ASSERT_TRUE(tool->ReadUntil(
+      [](const std::string&, const std::string& err) {
+        const size_t request = err.find(">> AT+CUSD");
+        return request != std::string::npos && err.find("OK", request) != std::string::npos;
+      },
+      15000ms))
+      << tool->err();
+  tool->Kill(SIGINT);
+  const RunResult r = tool->Finish(10000ms);
+  EXPECT_EQ(r.status, 130) << r.Describe();
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.Describe();
+
+  const RunResult after = Tool({"info", "-m", "1"});
+  EXPECT_EQ(after.status, 0) << "the port stayed taken\n" << after.Describe();
+}
+
+}  // namespace
+}  // namespace tarvex::e2e

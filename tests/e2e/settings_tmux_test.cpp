@@ -1,0 +1,252 @@
+// The settings dialog as a person uses it: `tarvex settings` in a detached
+// tmux session of fixed size, driven with send-keys and read with
+// capture-pane; then what the store holds.  And the command-line twins of the
+// dialog's buttons, `tarvex slot set` and `tarvex slot remove`.
+//
+// Every wait polls capture-pane a bounded number of times; each try is a
+// tmux client round trip, so nothing sleeps.  The tmux server runs on a
+// socket in the test's directory and is killed in every path.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/mdl_public.h"
+#include "e2e_harness.h"
+
+namespace tarvex::e2e {
+namespace {
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    const size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+// A tmux server of our own, killed when this goes out of scope.
+class Tmux {
+ public:
+  // The server's socket lives in the test's own directory, so that nothing
+  // is left behind in tmux's shared one.
+  Tmux(std::string tmux, std::string socket, std::vector<std::string> env)
+      : tmux_(std::move(tmux)), socket_(std::move(socket)), env_(std::move(env)) {}
+  ~Tmux() { Run({"kill-server"}); }
+
+  RunResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {tmux_, "-S", socket_, "-f", "/dev/null"});
+    Process tmux(args, env_);
+    tmux.CloseStdin();
+    return tmux.Finish(10000ms);
+  }
+
+  // The pane's text; tmux's complaint when there is no pane to show.
+  std::string Screen() {
+    const RunResult r = Run({"capture-pane", "-p", "-t", "dialog"});
+    return r.status == 0 ? r.out : r.Describe();
+  }
+
+  // Polls the screen until it holds every text; returns the last screen.
+  bool WaitFor(const std::vector<std::string>& texts, std::string* screen, int tries = 1000) {
+    for (int i = 0; i < tries; ++i) {
+      *screen = Screen();
+      bool all = true;
+      for (const std::string& text : texts) all = all && screen->find(text) != std::string::npos;
+      if (all) return true;
+    }
+    return false;
+  }
+
+  // Polls until the line that holds `label` holds `text` as well.
+  bool WaitForLine(const std::string& label, const std::string& text, std::string* screen,
+                   int tries = 1000) {
+    for (int i = 0; i < tries; ++i) {
+      *screen = Screen();
+      const size_t at = screen->find(label);
+      if (at == std::string::npos) continue;
+      const size_t start = screen->rfind('\n', at) + 1;  // npos + 1 == 0
+      const std::string line = screen->substr(start, screen->find('\n', at) - start);
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  // Polls until the pane's process has ended.
+  bool WaitForExit(int tries = 1000) {
+    for (int i = 0; i < tries; ++i) {
+      if (Run({"display-message", "-p", "-t", "dialog", "#{pane_dead}"}).out == "1\n") return true;
+    }
+    return false;
+  }
+
+  void Keys(std::vector<std::string> keys) {
+    keys.insert(keys.begin(), {"send-keys", "-t", "dialog"});
+    Run(keys);
+  }
+  void Type(const std::string& text) { Run({"send-keys", "-t", "dialog", "-l", text}); }
+
+ private:
+  std::string tmux_;
+  std::string socket_;
+  std::vector<std::string> env_;
+};
+
+class SettingsDialogTest : public ToolTest {
+ protected:
+  // What the store holds for a value: its type and its text up to the NUL.
+  std::pair<uint32_t, std::string> Stored(const char* key, const std::string& value) {
+    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
+    RegHandle handle = 0;
+    if (store.OpenKey(kRegLocalMachine, key, &handle) != kRegSuccess) return {kRegNone, ""};
+    uint32_t type = kRegNone, size = 0;
+    std::string text;
+    if (store.QueryValue(handle, value, &type, nullptr, &size) == kRegSuccess) {
+      std::vector<uint8_t> data(size);
+      store.QueryValue(handle, value, &type, data.data(), &size);
+      text.assign(data.begin(), data.end());
+      text = text.substr(0, text.find('\0'));
+    }
+    store.CloseKey(handle);
+    return {type, text};
+  }
+};
+
+TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
+  const std::string tmux_path = FindOnPath("tmux");
+  if (tmux_path.empty()) GTEST_SKIP() << "tmux is not installed";
+  std::vector<std::string> env;
+  for (const std::string& e : Environment()) {
+    if (!e.starts_with("TMUX=")) env.push_back(e);
+  }
+  Tmux tmux(tmux_path, StatePath("tmux.sock"), env);
+  // The shell around the tool leaves its exit status in a file; the pane stays
+  // after the end so that its death can be polled for.
+  const std::string status_file = StatePath("dialog.status");
+  const std::string command = "sh -c 'env TARVEX_STATE_DIR=" + state_dir_ + " TERM=xterm " +
+                              ToolPath() + " settings; echo $? > " + status_file + "'";
+  const RunResult started =
+      tmux.Run({"start-server", ";", "set-option", "-g", "remain-on-exit", "on", ";", "new-session",
+                "-d", "-s", "dialog", "-x", "100", "-y", "30", command});
+  ASSERT_EQ(started.status, 0) << started.Describe();
+
+  std::string screen;
+  // Opening: nothing selected, only the slot list, the name field and Close usable.
+  ASSERT_TRUE(tmux.WaitFor({"Tarvex : Communication Setting", "Focus: Connection ID list",
+                            "Disabled: Port Available, Baud Rate, Apply, Remove"},
+                           &screen))
+      << screen;
+
+  tmux.Keys({"Enter"});  // open the slot list
+  ASSERT_TRUE(tmux.WaitFor({"Modem #4"}, &screen)) << screen;
+  tmux.Keys({"Down", "Enter"});  // slot 2, nothing stored
+  ASSERT_TRUE(tmux.WaitFor({"Disabled: Apply, Remove"}, &screen)) << screen;
+  ASSERT_TRUE(tmux.WaitForLine("Connection ID", ">Modem #2", &screen)) << screen;
+
+  tmux.Keys({"Tab"});
+  ASSERT_TRUE(tmux.WaitFor({"Focus: Device Name field"}, &screen)) << screen;
+  tmux.Type("Lab modem");
+  ASSERT_TRUE(tmux.WaitFor({"Lab modem"}, &screen)) << screen;
+
+  tmux.Keys({"Tab", "Enter"});  // the port list, open
+  ASSERT_TRUE(tmux.WaitFor({"Focus: Port Available list", "Enter/Space: pick"}, &screen)) << screen;
+  tmux.Keys({"Down", "Down", "Enter"});
+  ASSERT_TRUE(tmux.WaitForLine("Port Available", ">3 ", &screen)) << screen;
+
+  tmux.Keys({"Tab", "Enter"});  // the baud list, open on its first entry
+  ASSERT_TRUE(tmux.WaitFor({"Focus: Baud Rate list", "Enter/Space: pick"}, &screen)) << screen;
+  tmux.Keys({"Down", "Down", "Down", "Down", "Down", "Down", "Down", "Enter"});
+  ASSERT_TRUE(tmux.WaitForLine("Baud Rate", ">115200", &screen)) << screen;
+
+  ASSERT_TRUE(tmux.WaitFor({"Disabled: Remove"}, &screen)) << screen;
+  tmux.Keys({"M-a"});  // Apply; the reload enables Remove
+  ASSERT_TRUE(tmux.WaitFor({"Focus: Apply button", "Disabled: none"}, &screen)) << screen;
+  tmux.Keys({"M-c"});
+  ASSERT_TRUE(tmux.WaitForExit()) << tmux.Screen();
+  std::string status;
+  std::ifstream(status_file) >> status;
+  EXPECT_EQ(status, "0");
+
+  EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvp2"),
+            std::make_pair(uint32_t{kRegSz}, std::string("3")));
+  EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvb2"),
+            std::make_pair(uint32_t{kRegSz}, std::string("115200")));
+  EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn2"),
+            std::make_pair(uint32_t{kRegSz}, std::string("Lab modem")));
+
+  const RunResult slots = Tool({"slots"});
+  ASSERT_EQ(slots.status, 0) << slots.Describe();
+  std::istringstream lines(slots.out);
+  std::string line;
+  while (std::getline(lines, line) && !line.starts_with("2 ")) {
+  }
+  for (const char* text : {" 3 ", "115200", "Lab modem"}) {
+    EXPECT_NE(line.find(text), std::string::npos) << text << " missing from\n" << slots.out;
+  }
+}
+
+TEST_F(SettingsDialogTest, RefusesWithoutATerminal) {
+  const RunResult r = Tool({"settings"});  // stdin and stdout are pipes
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("needs a terminal"), std::string::npos) << r.Describe();
+}
+
+TEST_F(SettingsDialogTest, SlotCommandsGoThroughApplyAndRemove) {
+  struct Step {
+    std::vector<std::string> args;
+    int status;
+    std::string port;  // dvp1 afterwards
+    std::string name;  // dvn1 afterwards
+  };
+  const Step steps[] = {
+      {{"slot", "remove", "1"}, 5, "", ""},  // nothing stored: Remove is not offered
+      {{"slot", "set", "5", "--port", "3", "--baud", "9600"}, 2, "", ""},
+      {{"slot", "set", "1", "--port", "COM3", "--baud", "9600"}, 2, "", ""},
+      {{"slot", "set", "1", "--port", "3", "--baud", "4800"}, 2, "", ""},
+      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "123456789012345678901"},
+       2,
+       "",
+       ""},
+      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "  "}, 0, "3", "Modem #1"},
+      {{"slot", "set", "1", "--port", "4", "--baud", "9600", "--name", " Desk"}, 0, "4", " Desk"},
+      // Without --name the name field keeps what was loaded, trimmed.
+      {{"slot", "set", "1", "--port", "5", "--baud", "2400"}, 0, "5", "Desk"},
+      {{"slot", "remove", "1"}, 0, "", ""},
+  };
+  for (const Step& step : steps) {
+    const RunResult r = Tool(step.args);
+    std::string line;
+    for (const std::string& a : step.args) line += a + " ";
+    EXPECT_EQ(r.status, step.status) << line << "\n" << r.Describe();
+    EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvp1").second, step.port) << line;
+    EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn1").second, step.name) << line;
+  }
+}
+
+TEST_F(SettingsDialogTest, SlotSetReportsAStoreThatTakesNothing) {
+  // A store directory that cannot be created: every write fails, and the
+  // command must say so rather than report success.
+  const std::string blocker = StatePath("file");
+  { std::ofstream(blocker) << "not a directory"; }
+  std::vector<std::string> argv{ToolPath(), "slot", "set", "1", "--port", "3", "--baud", "9600"};
+  std::vector<std::string> env;
+  for (const std::string& e : Environment()) {
+    if (!e.starts_with("TARVEX_STATE_DIR=")) env.push_back(e);
+  }
+  env.push_back("TARVEX_STATE_DIR=" + blocker + "/state");
+  Process tool(argv, env);
+  tool.CloseStdin();
+  const RunResult r = tool.Finish(30000ms);
+  EXPECT_EQ(r.status, 5) << r.Describe();
+  EXPECT_NE(r.err.find("was not saved"), std::string::npos) << r.Describe();
+}
+
+}  // namespace
+}  // namespace tarvex::e2e

@@ -1,0 +1,100 @@
+// The engine on a scripted modem: five ScriptedPorts on one FakeClock, an
+// in-memory settings store and a FakePump.  Shared by the engine and the
+// messaging tests; the verbs read as the dialogue does:
+//
+//   OpenSlot(1);
+//   modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK\r\n");
+//   EXPECT_EQ(engine().DeviceModel(1), "E173");
+//   ExpectWritten({"AT+CGMM\r"});
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "config/mdl_public.h"
+#include "engine/tarvex.h"
+#include "testing/fake_clock.h"
+#include "testing/fake_pump.h"
+#include "testing/memory_registry.h"
+#include "testing/scripted_port.h"
+
+namespace tarvex::testing {
+
+class EngineFixture : public ::testing::Test {
+ protected:
+  explicit EngineFixture(uint32_t start_tick = 100000) : clock_(start_tick) {
+    Tarvex::Ports ports;
+    for (size_t i = 0; i < ports.size(); ++i) {
+      auto port = std::make_unique<ScriptedPort>(&clock_);
+      ports_[i] = port.get();
+      ports[i] = std::move(port);
+    }
+    engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, registry_);
+    engine_->SetMessagePump(&pump_);
+  }
+
+  Tarvex& engine() { return *engine_; }
+  ScriptedPort& modem(int16_t slot = 1) { return *ports_[static_cast<size_t>(slot)]; }
+  FakeClock& clock() { return clock_; }
+  FakePump& pump() { return pump_; }
+  MemoryRegistry& registry() { return registry_; }
+
+  void Configure(int16_t slot, const std::string& port, const std::string& baud,
+                 const std::string& name = "") {
+    const std::string n = std::to_string(slot);
+    registry_.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvp" + n, port);
+    registry_.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvb" + n, baud);
+    if (!name.empty()) {
+      registry_.PutString(kRegLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + n, name);
+    }
+  }
+
+  // The three initialisation commands, each answered OK.
+  void ScriptInitialisation(int16_t slot = 1) {
+    for (const char* command : {"ATE0\r", "AT+CMGF=0\r", "AT+CMEE=0\r"}) {
+      modem(slot).Expect(command).Reply("\r\nOK\r\n");
+    }
+  }
+
+  // A configured, opened and initialised slot with a clean log.
+  void OpenSlot(int16_t slot = 1) {
+    Configure(slot, "3", "115200");
+    ScriptInitialisation(slot);
+    ASSERT_TRUE(engine_->DeviceOpen(slot));
+    modem(slot).ClearLog();
+  }
+
+  void ExpectWritten(const std::vector<std::string>& writes, int16_t slot = 1) {
+    EXPECT_EQ(modem(slot).Writes(), writes);
+  }
+  // Every expected write was made and nothing else was written.
+  void ExpectScriptMet(int16_t slot = 1) {
+    EXPECT_EQ(modem(slot).MissingWrites(), std::vector<std::string>{});
+    EXPECT_EQ(modem(slot).UnexpectedWrites(), std::vector<std::string>{});
+  }
+
+  // Runs `call` and returns the error number it raised (0 when none).
+  template <typename Call>
+  static int32_t ErrorOf(Call&& call) {
+    try {
+      call();
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  }
+
+ private:
+  FakeClock clock_;
+  FakePump pump_;
+  MemoryRegistry registry_;
+  std::array<ScriptedPort*, Tarvex::kSlotCount> ports_{};
+  std::unique_ptr<Tarvex> engine_;
+};
+
+}  // namespace tarvex::testing

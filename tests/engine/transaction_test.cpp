@@ -1,0 +1,170 @@
+// The standard transaction through the public queries: how replies arrive,
+// when a wait ends, what a silent modem gives, stale and unsolicited input,
+// the argument guard, and what the host's pump may do while a query waits.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/engine_fixture.h"
+
+namespace tarvex::testing {
+namespace {
+
+class TransactionTest : public EngineFixture {
+ protected:
+  void SetUp() override { OpenSlot(1); }
+};
+
+TEST_F(TransactionTest, ReplyShapesGiveTheirResult) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::string expected;
+  } cases[] = {
+      {"whole", {"\r\nE173\r\n\r\nOK\r\n"}, "E173"},
+      {"cut inside the final code", {"\r\nE173\r\n\r\nO", "K\r\n"}, "E173"},
+      {"byte by byte", {"\r", "\n", "E", "1", "\r", "\n", "\r", "\n", "O", "K", "\r", "\n"}, "E1"},
+      {"OK and ERROR", {"\r\nOK\r\n\r\nERROR\r\n"}, "ERROR"},
+      {"extended sms error", {"\r\n+CMS ERROR: 500\r\n"}, "ERROR"},
+      {"extended equipment error in pieces", {"\r\n+CME ERR", "OR: 10\r", "\n"}, "ERROR"},
+      {"unsolicited lines in front",
+       {"\r\n^RSSI:18\r\n", "\r\n+CMTI: \"SM\",4\r\n", "\r\nE173\r\n\r\nOK\r\n"},
+       "E173"},
+  };
+  for (const Case& c : cases) {
+    modem().ClearLog();
+    auto& step = modem().Expect("AT+CGMM\r");
+    for (const auto& chunk : c.chunks) step.Reply(chunk);
+    EXPECT_EQ(engine().DeviceModel(1), c.expected) << c.name;
+    ExpectScriptMet();
+  }
+}
+
+TEST_F(TransactionTest, OkWithoutCrLfKeepsWaitingUntilTheDeadline) {
+  modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK");
+  const uint32_t start = clock().TickCount();
+  EXPECT_EQ(engine().DeviceModel(1), "TIMEOUT");
+  // 10 ms pause after the command, then 30 s of silence after the last byte.
+  EXPECT_EQ(clock().TickCount() - start, 10 + Tarvex::kDefaultCommandTimeoutMs);
+  EXPECT_TRUE(modem().PortOpen());
+}
+
+TEST_F(TransactionTest, SilentModemGivesEachQueryItsDeadlineValue) {
+  struct Case {
+    const char* name;
+    std::string command;
+    std::function<std::string()> call;
+    std::string expected;
+  } cases[] = {
+      {"maker", "AT+CGMI\r", [&] { return engine().DeviceManufacture(1); }, "TIMEOUT"},
+      {"model", "AT+CGMM\r", [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
+      {"imei", "AT+CGSN\r", [&] { return engine().DeviceIMEI(1); }, "TIMEOUT"},
+      {"storage", "AT+CPMS?\r", [&] { return engine().GetMessageStorageID(1); }, "0"},
+      {"select storage", "AT+CPMS=\"ME\"\r", [&] { return engine().SetMessageStorageID(1, "ME"); },
+       "TIMEOUT"},
+      {"delete", "AT+CMGD=7\r", [&] { return engine().RemoveMessage(1, 7); }, "TIMEOUT"},
+      {"ussd request", "AT+CUSD=1,\"*100#\",15\r", [&] { return engine().SendCommand(1, "*100#"); },
+       "TIMEOUT"},
+  };
+  engine().SetCommandTimeout(2000);
+  for (const Case& c : cases) {
+    modem().ClearLog();
+    modem().Expect(c.command);
+    const uint32_t start = clock().TickCount();
+    EXPECT_EQ(c.call(), c.expected) << c.name;
+    EXPECT_EQ(clock().TickCount() - start, 10u + 2000u) << c.name;
+    // Polls wait on the port instead of spinning: about one read per 5 ms.
+    EXPECT_LE(modem().Reads(), 2000 / 5 + 3) << c.name;
+    EXPECT_TRUE(modem().PortOpen()) << c.name;
+    ExpectScriptMet();
+  }
+}
+
+TEST_F(TransactionTest, TheDeadlineCountsSilenceSoAFlowingReplyIsNotCut) {
+  engine().SetCommandTimeout(1000);
+  modem()
+      .Expect("AT+CGMM\r")
+      .ReplyAfter(900, "\r\nE1")
+      .ReplyAfter(1800, "73\r\n")
+      .ReplyAfter(2700, "\r\nOK\r\n");
+  EXPECT_EQ(engine().DeviceModel(1), "E173");
+}
+
+TEST_F(TransactionTest, StaleInputIsDroppedBeforeTheCommandIsWritten) {
+  // A late USSD answer, a final code of an abandoned command and a notice.
+  modem().Feed("\r\n+CUSD: 0,\"Late\",15\r\n");
+  modem().Feed("\r\nOK\r\n");
+  modem().Feed("\r\n+CMTI: \"SM\",2\r\n");
+  modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK\r\n");
+  EXPECT_EQ(engine().DeviceModel(1), "E173");
+  ExpectScriptMet();
+}
+
+TEST_F(TransactionTest, QuotedArgumentsCannotCarryAnotherCommand) {
+  const std::string bad[] = {"*100#\r", "*100#\nAT+CMGD=1,4", "x\x1A", "x\x1B", "*100#\",15"};
+  for (const auto& text : bad) {
+    EXPECT_EQ(ErrorOf([&] { engine().SendCommand(1, text); }), kInvalidArgument) << text;
+    EXPECT_EQ(ErrorOf([&] { engine().SetMessageStorageID(1, text); }), kInvalidArgument) << text;
+  }
+  EXPECT_EQ(modem().Writes(), std::vector<std::string>{});
+  // The slot was left free: the next command goes through.
+  modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n");
+  EXPECT_EQ(engine().SetMessageStorageID(1, "SM"), "OK");
+}
+
+TEST_F(TransactionTest, ACallFromThePumpOnTheWaitingSlotIsRefusedAndTheWaitGoesOn) {
+  modem().Expect("AT+CGMM\r").ReplyAfter(50, "\r\nE1").ReplyAfter(60, "73\r\n\r\nOK\r\n");
+  std::vector<int32_t> refused;
+  bool other_slot_ran = false;
+  pump().OnEvents([&] {
+    refused.push_back(ErrorOf([&] { engine().DeviceIMEI(1); }));
+    refused.push_back(engine().DeviceClose(1) ? 0 : -1);
+    // Another slot is free to work meanwhile.
+    if (!other_slot_ran) {
+      other_slot_ran = true;
+      EXPECT_EQ(engine().DeviceName(2), "");
+    }
+  });
+  EXPECT_EQ(engine().DeviceModel(1), "E173");
+  ASSERT_GE(refused.size(), 2u);
+  for (size_t i = 0; i < refused.size(); i += 2) {
+    EXPECT_EQ(refused[i], kSlotBusy);
+    EXPECT_EQ(refused[i + 1], -1);  // DeviceClose: False
+  }
+  EXPECT_TRUE(modem().PortOpen());
+  ExpectWritten({"AT+CGMM\r"});
+}
+
+TEST_F(TransactionTest, AnErrorFromThePumpEndsTheWaitAndLeavesTheSlotUsable) {
+  modem().Expect("AT+CGMM\r").ReplyAfter(1000, "\r\nE173\r\n\r\nOK\r\n");
+  pump().OnEvents([&] {
+    if (clock().TickCount() > 100000 + 200) throw Error(kInterrupted, "interrupted");
+  });
+  EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(1); }), kInterrupted);
+  pump().OnEvents(nullptr);
+  // The abandoned answer is stale now and does not become the next one's.
+  clock().Advance(2000);
+  modem().Expect("AT+CGMI\r").Reply("\r\nhuawei\r\n\r\nOK\r\n");
+  EXPECT_EQ(engine().DeviceManufacture(1), "HUAWEI");
+}
+
+TEST_F(TransactionTest, AModemThatHangsUpRaisesThePortError) {
+  modem().Expect("AT+CGMM\r").Reply("\r\nE1").HangUp();
+  EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(1); }), kPortNotOpen);
+  // Nothing is written to a port that is gone.
+  EXPECT_EQ(ErrorOf([&] { engine().DeviceIMEI(1); }), kPortNotOpen);
+  ExpectWritten({"AT+CGMM\r"});
+}
+
+TEST_F(TransactionTest, MissingSlotsAndClosedPortsRaiseTheirErrors) {
+  EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(9); }), kSubscriptOutOfRange);
+  EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(-1); }), kSubscriptOutOfRange);
+  EXPECT_FALSE(engine().DeviceClose(9));
+  ASSERT_TRUE(engine().DeviceClose(1));
+  EXPECT_EQ(ErrorOf([&] { engine().RemoveMessage(1, 1); }), kPortNotOpen);
+}
+
+}  // namespace
+}  // namespace tarvex::testing

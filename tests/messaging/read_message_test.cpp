@@ -1,0 +1,146 @@
+// Listing: the AT+CMGL command, real listings cut into entries (through a
+// scripted modem and as a pure parser), and what an error, a silent modem or
+// a malformed header gives.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/engine_fixture.h"
+#include "engine/text_decode.h"
+
+namespace tarvex::testing {
+namespace {
+
+// Two SMS-DELIVER PDUs as a Huawei E173 listed them.
+const std::string kPdu1 =
+    "07919730071111F1040B919746121611F10000811170021222230DC8329BFD6681EE6F399B1C02";
+const std::string kPdu2 =
+    "07919730071111F1440B919746121611F10008811170021232238C0500030302010421043F0430";
+
+std::vector<std::string> Items(const Collection<std::string>& c) {
+  std::vector<std::string> items;
+  for (int32_t i = 1; i <= c.Count(); ++i) items.push_back(c.Item(i));
+  return items;
+}
+
+std::string Entry(int index, const std::string& pdu) {
+  return std::to_string(index) + "\r\n" + pdu;
+}
+
+// A listing of n messages with indexes first, first+1, ...
+std::string Listing(int first, int n, const std::string& line_end = "\r\n") {
+  std::string reply = "\r\n";
+  for (int i = 0; i < n; ++i) {
+    reply += "+CMGL: " + std::to_string(first + i) + ",1,,39" + line_end;
+    reply += (i % 2 ? kPdu2 : kPdu1) + line_end;
+  }
+  return reply + "\r\nOK\r\n";
+}
+
+class ReadMessageTest : public EngineFixture {
+ protected:
+  void SetUp() override { OpenSlot(1); }
+};
+
+TEST_F(ReadMessageTest, TheStatusIsWrittenInDecimal) {
+  struct Case {
+    int32_t inbox;
+    const char* command;
+  } cases[] = {{ibxNewMessage, "AT+CMGL=0\r"},
+               {ibxOldMessage, "AT+CMGL=1\r"},
+               {4, "AT+CMGL=4\r"},
+               {-1, "AT+CMGL=-1\r"},
+               {2147483647, "AT+CMGL=2147483647\r"}};
+  for (const Case& c : cases) {
+    modem().Expect(c.command).Reply("\r\nOK\r\n");
+    EXPECT_EQ(engine().ReadMessage(1, c.inbox).Count(), 0) << c.command;
+  }
+  ExpectScriptMet();
+}
+
+TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
+  std::vector<std::string> ten;
+  for (int i = 0; i < 10; ++i) ten.push_back(Entry(1 + i, i % 2 ? kPdu2 : kPdu1));
+  struct Case {
+    const char* name;
+    std::string reply;
+    size_t chunk;  // bytes per read
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"two messages",
+       "\r\n+CMGL: 1,0,,23\r\n" + kPdu1 + "\r\n+CMGL: 2,0,,25\r\n" + kPdu2 + "\r\n\r\nOK\r\n",
+       4096,
+       {Entry(1, kPdu1), Entry(2, kPdu2)}},
+      {"ten messages in 16-byte reads", Listing(1, 10), 16, ten},
+      {"indexes of several digits", Listing(12, 2), 4096, {Entry(12, kPdu1), Entry(13, kPdu2)}},
+      {"lines ended by CR alone", Listing(3, 2, "\r"), 4096, {Entry(3, kPdu1), Entry(4, kPdu2)}},
+      {"notice in the middle",
+       "\r\n+CMGL: 1,1,,39\r\n" + kPdu1 + "\r\n\r\n+CMTI: \"SM\",9\r\n+CMGL: 2,1,,39\r\n" + kPdu2 +
+           "\r\n\r\nOK\r\n",
+       7,
+       {Entry(1, kPdu1), Entry(2, kPdu2)}},
+      {"huawei notice in front", "\r\n^RSSI:20\r\n" + Listing(5, 1), 4096, {Entry(5, kPdu1)}},
+      {"empty storage", "\r\nOK\r\n", 4096, {}},
+      {"ERROR", "\r\nERROR\r\n", 4096, {}},
+      {"ERROR behind a listing", Listing(1, 1) + "\r\nERROR\r\n", 4096, {}},
+      {"extended error", "\r\n+CMS ERROR: 321\r\n", 4096, {}},
+  };
+  for (const Case& c : cases) {
+    modem().Expect("AT+CMGL=1\r").ReplyInChunks(c.reply, c.chunk);
+    EXPECT_EQ(Items(engine().ReadMessage(1, ibxOldMessage)), c.expected) << c.name;
+  }
+  ExpectScriptMet();
+}
+
+TEST_F(ReadMessageTest, SilentOrHalfAnsweredListingGivesAnEmptyCollection) {
+  modem().Expect("AT+CMGL=0\r");
+  EXPECT_EQ(engine().ReadMessage(1, ibxNewMessage).Count(), 0);
+  modem().Expect("AT+CMGL=0\r").Reply("\r\n+CMGL: 1,0,,39\r\n" + kPdu1 + "\r\n");
+  EXPECT_EQ(engine().ReadMessage(1, ibxNewMessage).Count(), 0);
+  EXPECT_TRUE(modem().PortOpen());
+  EXPECT_EQ(ErrorOf([&] { engine().ReadMessage(7, ibxNewMessage); }), kSubscriptOutOfRange);
+}
+
+TEST_F(ReadMessageTest, MalformedHeadersRaiseTheirErrors) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    int32_t error;
+  } cases[] = {
+      {"index that is no number", "\r\n+CMGL: x1,0,,23\r\n" + kPdu1 + "\r\n\r\nOK\r\n",
+       kTypeMismatch},
+      {"index beyond 32 bits", "\r\n+CMGL: 4294967296,0,,23\r\n" + kPdu1 + "\r\n\r\nOK\r\n",
+       kOverflow},
+      {"no comma after the colon", "\r\n+CMGL: 3\r\n" + kPdu1 + "\r\n\r\nOK\r\n", kInvalidArgument},
+  };
+  for (const Case& c : cases) {
+    modem().Expect("AT+CMGL=4\r").Reply(c.reply);
+    EXPECT_EQ(ErrorOf([&] { engine().ReadMessage(1, 4); }), c.error) << c.name;
+  }
+  // The slot is free again after the error.
+  modem().Expect("AT+CMGL=4\r").Reply("\r\nOK\r\n");
+  EXPECT_EQ(engine().ReadMessage(1, 4).Count(), 0);
+}
+
+TEST(MessageListTest, CutsEntriesOutOfOddShapes) {
+  struct Case {
+    const char* name;
+    std::string data;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"blanks around the index", "+CMGL:  7 ,1,,5\r\nAABB\r\n", {"7\r\nAABB"}},
+      {"leading zeros go", "+CMGL: 007,1,,5\r\nAABB\r\n", {"7\r\nAABB"}},
+      {"negative index", "+CMGL: -2,1,,5\r\nAABB\r\n", {"-2\r\nAABB"}},
+      {"LF alone", "+CMGL: 1,1,,5\nAABB\n+CMGL: 2,1,,5\nCCDD\n", {"1\r\nAABB", "2\r\nCCDD"}},
+      {"PDU without a line end", "+CMGL: 1,1,,5\r\nAABB", {"1\r\nAABB"}},
+      {"header at the very end", "+CMGL: 1,1,,5", {"1\r\n"}},
+      {"no header", "\r\n+CMGR: 1,,5\r\nAABB\r\n\r\nOK\r\n", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Items(TextDecode::MessageList(c.data)), c.expected) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tarvex::testing

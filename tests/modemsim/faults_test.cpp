@@ -1,0 +1,105 @@
+// Fault options: each one changes what or when the modem answers, and nothing
+// else.  Times are the simulated milliseconds the fixture moves through.
+#include <gtest/gtest.h>
+
+#include "modemsim/modem.h"
+#include "modemsim/output_queue.h"
+#include "modemsim/sim_fixture.h"
+
+namespace tarvex::modemsim {
+namespace {
+
+class FaultTest : public SimTest {
+ protected:
+  void StartWith(Faults faults) {
+    ModemOptions options;
+    options.faults = std::move(faults);
+    Start(std::move(options));
+  }
+};
+
+TEST_F(FaultTest, DelayHoldsTheReplyButNotTheEcho) {
+  StartWith({.delay_ms = 250});
+  Command("AT");
+  EXPECT_EQ(emissions_, (std::vector<Emission>{{1000, "AT\r"}, {1250, "\r\nOK\r\n"}}));
+}
+
+TEST_F(FaultTest, ChunksLeaveAFewMillisecondsApart) {
+  StartWith({.chunk = 4, .chunk_gap_ms = 3});
+  Command("AT+CGMI");
+  EXPECT_EQ(emissions_, (std::vector<Emission>{{1000, "AT+C"},
+                                               {1003, "GMI\r"},
+                                               {1006, "\r\nTa"},
+                                               {1009, "rvex"},
+                                               {1012, "\r\n\r\n"},
+                                               {1015, "OK\r\n"}}));
+}
+
+TEST(OutputQueueTest, APieceDueMidChunkWaitsForTheOneLeaving) {
+  OutputQueue q;
+  q.SetChunking(4, 2);
+  q.Push(0, "0123456789");
+  q.Push(1, "URC");
+  std::vector<Emission> seen;
+  while (std::optional<int64_t> t = q.NextDue()) seen.push_back({*t, q.Poll(*t).bytes});
+  EXPECT_EQ(seen, (std::vector<Emission>{{0, "0123"}, {2, "4567"}, {4, "89"}, {6, "URC"}}));
+}
+
+TEST_F(FaultTest, SilenceAndErrorsAimAtTheNamedCommand) {
+  struct Case {
+    const char* name;
+    Faults faults;
+    std::string line;
+    std::string reply;
+  } cases[] = {
+      {"silent", {.silent = true}, "AT", ""},
+      {"silent on", {.silent_on = {"CGMM"}}, "AT+CGMI;+CGMM", "AT+CGMI;+CGMM\r"},
+      {"silent on bare AT", {.silent_on = {"AT"}}, "AT", "AT\r"},
+      {"silent on other", {.silent_on = {"CGMM"}}, "AT+CGMI", "AT+CGMI\r\r\nTarvex\r\n\r\nOK\r\n"},
+      {"error on E0", {.error_on = {"E0"}}, "ATE0", "ATE0\r\r\nERROR\r\n"},
+      {"error mid line",
+       {.error_on = {"+CGMM"}},
+       "AT+CGMI;+CGMM",
+       "AT+CGMI;+CGMM\r\r\nTarvex\r\n\r\nERROR\r\n"},
+      {"cms whatever cmee",
+       {.cms_error_on = {{"CMGL", 500}}},
+       "AT+CMGL=4",
+       "AT+CMGL=4\r\r\n+CMS ERROR: 500\r\n"},
+      {"cms before the prompt",
+       {.cms_error_on = {{"CMGS", 304}}},
+       "AT+CMGS=20",
+       "AT+CMGS=20\r\r\n+CMS ERROR: 304\r\n"},
+      {"garbage",
+       {.garbage_before = {"CSQ"}, .garbage = "#~\xFF"},
+       "AT+CSQ",
+       "AT+CSQ\r#~\xFF\r\n+CSQ: 21,99\r\n\r\nOK\r\n"},
+      {"urc",
+       {.urc_before = {"CPMS"}},
+       "AT+CPMS?",
+       "AT+CPMS?\r\r\n+CMTI: \"SM\",3\r\n\r\n+CPMS: "
+       "\"SM\",0,30,\"SM\",0,30,\"SM\",0,30\r\n\r\nOK\r\n"},
+      {"urc elsewhere", {.urc_before = {"CPMS"}}, "AT", "AT\r\r\nOK\r\n"},
+  };
+  for (Case& c : cases) {
+    StartWith(c.faults);
+    EXPECT_EQ(Command(c.line), c.reply) << c.name;
+  }
+  // The refused ATE0 left the echo on.
+  StartWith({.error_on = {"E0"}});
+  Command("ATE0");
+  EXPECT_TRUE(modem().echo());
+}
+
+TEST_F(FaultTest, HangUpComesWithTheLineAfterTheLastAnswered) {
+  StartWith({.hangup_after = 2});
+  EXPECT_EQ(Command("AT"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(Command("AT+CSQ"), "AT+CSQ\r\r\n+CSQ: 21,99\r\n\r\nOK\r\n");
+  now_ = 5000;
+  EXPECT_EQ(Command("AT+CGMI"), "AT+CGMI\r");
+  EXPECT_EQ(hung_up_at_, 5000);
+  EXPECT_EQ(Command("AT"), "");
+  EXPECT_FALSE(modem().NextWake());
+}
+
+}  // namespace
+}  // namespace tarvex::modemsim

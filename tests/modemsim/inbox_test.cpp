@@ -1,0 +1,87 @@
+#include "modemsim/inbox.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+
+#include "codec/sms_deliver.h"
+#include "common/text.h"
+
+namespace tarvex::modemsim {
+namespace {
+
+constexpr char kHello[] = "07919999999999F9040B912143658709F100002111228195058005C8329BFD06";
+
+SMSDeliver Decoded(const StoredMessage& m) {
+  SMSDeliver d;
+  std::string entry = "1\r\n" + m.pdu;
+  d.Decode(entry);
+  return d;
+}
+
+TEST(ParseInboxTest, ReadsPdusWithOptionalStatus) {
+  std::string text = std::string("# two messages\n\n") + kHello + "\r\n  1, " + kHello + "  \n" +
+                     "# the end\n" + "3,00aa11";
+  std::vector<StoredMessage> inbox = ParseInbox(text);
+  ASSERT_EQ(inbox.size(), 3u);
+  EXPECT_EQ(inbox[0].stat, kRecUnread);
+  EXPECT_EQ(inbox[0].pdu, kHello);
+  EXPECT_EQ(inbox[1].stat, kRecRead);
+  EXPECT_EQ(inbox[2].stat, kStoSent);
+  EXPECT_EQ(inbox[2].pdu, "00AA11");
+}
+
+TEST(ParseInboxTest, NamesTheLineOfABadEntry) {
+  for (const char* bad : {"ZZ00", "0", "0791", "07919999999999F9", "4,00AA", "x,00AA"}) {
+    std::string text = std::string(kHello) + "\n" + bad;
+    try {
+      ParseInbox(text);
+      ADD_FAILURE() << bad;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(GenerateInboxTest, SameCountSameMessagesAllReadable) {
+  std::vector<StoredMessage> a = GenerateInbox(40);
+  std::vector<StoredMessage> b = GenerateInbox(40);
+  ASSERT_EQ(a.size(), 40u);
+  std::set<std::u16string> texts;
+  std::set<std::string> senders;
+  for (size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(a[i].pdu, b[i].pdu);
+    EXPECT_EQ(a[i].stat, kRecUnread);
+    SMSDeliver d = Decoded(a[i]);
+    EXPECT_EQ(d.DataCoding(), 0) << i;
+    texts.insert(d.MessageText());
+    senders.insert(d.PhoneNumber());
+  }
+  EXPECT_EQ(texts.size(), 40u);
+  EXPECT_GE(senders.size(), 3u);
+  EXPECT_TRUE(GenerateInbox(0).empty());
+}
+
+TEST(DemoInboxTest, PlainWideAndThreePartMessage) {
+  std::vector<StoredMessage> demo = DemoInbox();
+  ASSERT_EQ(demo.size(), 5u);
+  EXPECT_EQ(Decoded(demo[0]).DataCoding(), 0);
+  SMSDeliver wide = Decoded(demo[1]);
+  EXPECT_EQ(wide.DataCoding(), 8);
+  EXPECT_NE(Utf16ToUtf8(wide.MessageText()).find("\xD0\x9F"), std::string::npos);  // Cyrillic П
+  std::u16string joined;
+  for (int part = 1; part <= 3; ++part) {
+    SMSDeliver d = Decoded(demo[1 + part]);
+    EXPECT_TRUE(d.MultiPartSMS());
+    EXPECT_EQ(d.MultiPartSMSRef(), "00032A");
+    EXPECT_EQ(d.MultiPartSMSCount(), 3);
+    EXPECT_EQ(d.MultiPartSMSNumber(), part);
+    joined += d.MessageText();
+  }
+  EXPECT_EQ(joined.size(), 451u);
+  EXPECT_EQ(joined.substr(joined.size() - 8), u"message.");
+}
+
+}  // namespace
+}  // namespace tarvex::modemsim

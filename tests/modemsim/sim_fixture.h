@@ -1,0 +1,71 @@
+// A simulated modem driven without a terminal: the test writes bytes at a
+// chosen millisecond and collects what the modem sends, moving the clock to
+// each moment the modem has something due.  Nothing sleeps.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "modemsim/modem.h"
+
+namespace tarvex::modemsim {
+
+struct Emission {
+  int64_t at;
+  std::string bytes;
+  bool operator==(const Emission&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Emission& e) {
+  return os << e.at << ":" << ::testing::PrintToString(e.bytes);
+}
+
+class SimTest : public ::testing::Test {
+ protected:
+  void Start(ModemOptions options = {}) { modem_ = std::make_unique<Modem>(std::move(options)); }
+  Modem& modem() {
+    if (!modem_) Start();
+    return *modem_;
+  }
+
+  // Writes `bytes` at the current time and returns everything the modem sends
+  // until it has nothing more due (at most a minute of simulated time).
+  std::string Write(std::string_view bytes) {
+    modem().Receive(bytes, now_);
+    return Drain();
+  }
+  // A command line without echo getting in the way of the expectation.
+  std::string Command(const std::string& line) { return Write(line + "\r"); }
+  void EchoOff() { ASSERT_EQ(Command("ATE0"), "ATE0\r\r\nOK\r\n"); }
+
+  std::string Drain() {
+    std::string out;
+    const int64_t limit = now_ + 60000;
+    while (std::optional<int64_t> next = modem().NextWake()) {
+      if (*next > limit) break;
+      now_ = std::max(now_, *next);
+      PollResult r = modem().Poll(now_);
+      if (!r.bytes.empty()) emissions_.push_back({now_, r.bytes});
+      out += r.bytes;
+      if (r.hang_up) {
+        hung_up_at_ = now_;
+        break;
+      }
+    }
+    return out;
+  }
+
+  std::unique_ptr<Modem> modem_;
+  int64_t now_ = 1000;
+  std::vector<Emission> emissions_;
+  std::optional<int64_t> hung_up_at_;
+};
+
+}  // namespace tarvex::modemsim

@@ -1,0 +1,30 @@
+// How the tool shows a decoded message: the JSON object of `tarvex pdu decode
+// --json` and `tarvex list --json` (the eight SMSDeliver properties under their
+// own names, plus a few facts), the error object of an entry that did not
+// decode, and the readable forms of a message's time.  Pure functions.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "codec/sms_deliver.h"
+
+namespace tarvex::cli {
+
+// "2026-12-06T09:30:00": the time as the service centre wrote it.
+std::string FormatMessageTime(const MessageTimeValue& time);
+// "+01:00" from the stamp's quarter hours.
+std::string FormatTimeZone(int zone_quarters);
+
+// "MessageID", "PhoneNumber", "MessageTime", "MessageText" (UTF-8),
+// "MultiPartSMS", "MultiPartSMSRef", "MultiPartSMSCount", "MultiPartSMSNumber",
+// and "TimeZone", "DataCoding" and "SenderType" (two hex digits), "Alphabet",
+// "MessageType": the same object `tarvex pdu decode --json` prints.
+nlohmann::ordered_json EntryJson(const SMSDeliver& message);
+// One line of JSON.  Bytes that are not UTF-8 (a modem's line noise in a PDU
+// or an answer) become U+FFFD instead of aborting the output.
+std::string JsonLine(const nlohmann::ordered_json& j);
+// {"error": message, "number": n}
+nlohmann::ordered_json EntryErrorJson(const std::string& message, int number);
+
+}  // namespace tarvex::cli

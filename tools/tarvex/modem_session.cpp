@@ -1,0 +1,340 @@
+#include "modem_session.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+
+#include "common/error.h"
+#include "config/mdl_public.h"
+
+namespace tarvex::cli {
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  if (g_interrupted) {
+    // The user insists: leave now; the kernel closes the port.
+    const char kNewline[] = "\n";
+    (void)!write(STDERR_FILENO, kNewline, 1);
+    _exit(kExitInterrupted);
+  }
+  g_interrupted = 1;
+}
+
+void OnBrokenPipe(int) { g_interrupted = 1; }
+
+// The tool has no event loop; its pump is where a pending Ctrl-C surfaces.
+class InterruptPump : public MessagePump {
+ public:
+  void DoEvents() override { InterruptGuard::Check(); }
+};
+
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    switch (c) {
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case 26:
+        out += "<Ctrl-Z>";
+        break;
+      case 27:
+        out += "<Esc>";
+        break;
+      default:
+        if (c < 32 || c == 127) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          out += hex;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// The termios port with three additions for the tool: it remembers why it
+// could not be configured or opened (DeviceOpen swallows those errors), it
+// can print the AT dialogue, and a pending Ctrl-C ends its waits, also during
+// modem initialisation, which runs no message pump.
+class ModemSession::WatchedPort : public SerialPort {
+ public:
+  WatchedPort(RegistryBackend& store, bool trace) : port_(store), trace_(trace) {}
+
+  void ResetDiagnosis() {
+    setup_error_.reset();
+    was_opened_ = false;
+  }
+  const std::optional<Error>& setup_error() const { return setup_error_; }
+  bool was_opened() const { return was_opened_; }
+  const std::string& device() const { return port_.device(); }
+
+  void SetCommPort(int16_t port) override {
+    Setup([&] { port_.SetCommPort(port); });
+  }
+  int16_t CommPort() const override { return port_.CommPort(); }
+  void SetSettings(const std::string& settings) override {
+    Setup([&] { port_.SetSettings(settings); });
+  }
+  std::string Settings() const override { return port_.Settings(); }
+  void SetHandshaking(int32_t mode) override {
+    Setup([&] { port_.SetHandshaking(mode); });
+  }
+  void SetRThreshold(int16_t threshold) override { port_.SetRThreshold(threshold); }
+  void SetSThreshold(int16_t threshold) override { port_.SetSThreshold(threshold); }
+  void SetRTSEnable(bool enable) override {
+    Setup([&] { port_.SetRTSEnable(enable); });
+  }
+  void SetPortOpen(bool open) override {
+    if (!open) {
+      port_.SetPortOpen(false);
+      return;
+    }
+    Setup([&] { port_.SetPortOpen(true); });
+    was_opened_ = true;
+    if (trace_) std::cerr << "-- opened " << port_.device() << "\n";
+  }
+  bool PortOpen() const override { return port_.PortOpen(); }
+  void SetInputLen(int16_t length) override { port_.SetInputLen(length); }
+  void Output(std::string_view data) override {
+    InterruptGuard::Check();
+    if (trace_) std::cerr << ">> " << Printable(data) << "\n";
+    port_.Output(data);
+  }
+  std::string Input() override {
+    std::string data = port_.Input();
+    if (trace_ && !data.empty()) std::cerr << "<< " << Printable(data) << "\n";
+    return data;
+  }
+  bool WaitForInput(uint32_t timeout_ms) override {
+    InterruptGuard::Check();
+    const bool ready = port_.WaitForInput(timeout_ms);
+    InterruptGuard::Check();
+    return ready;
+  }
+
+ private:
+  template <typename F>
+  void Setup(F&& step) {
+    try {
+      step();
+    } catch (const Error& e) {
+      setup_error_ = e;
+      throw;
+    }
+  }
+
+  posix::TermiosPort port_;
+  bool trace_;
+  std::optional<Error> setup_error_;
+  bool was_opened_ = false;
+};
+
+// ---------------------------------------------------------------------------
+
+InterruptGuard::InterruptGuard() {
+  g_interrupted = 0;
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked poll returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A reader that went away (`tarvex list | head -1`) stops the command the
+  // same way: the port is closed, the demo cleans up, and nothing more is
+  // deleted, since what follows could not be shown.
+  action.sa_handler = OnBrokenPipe;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+InterruptGuard::~InterruptGuard() {
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+}
+
+bool InterruptGuard::Requested() { return g_interrupted != 0; }
+
+void InterruptGuard::Check() {
+  if (g_interrupted) throw Error(kInterrupted, "interrupted");
+}
+
+// ---------------------------------------------------------------------------
+
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
+
+ProgressBar::ProgressBar(bool enabled) : enabled_(enabled && IsTerminal(STDERR_FILENO)) {}
+
+ProgressBar::~ProgressBar() {
+  if (drawn_) std::cerr << "\n" << std::flush;
+}
+
+namespace {
+
+std::string Bar(int filled_of_24) {
+  std::string bar = "[";
+  for (int i = 0; i < 24; ++i) bar += i < filled_of_24 ? '#' : '.';
+  return bar + "]";
+}
+
+}  // namespace
+
+void ProgressBar::Show(int part, int total, const std::string& caption) {
+  if (!enabled_ || total <= 0) return;
+  const int filled = 24 * (part - 1) / total;
+  std::cerr << "\r\033[K" << Bar(filled) << " part " << part << " of " << total << "  " << caption
+            << std::flush;
+  drawn_ = true;
+}
+
+void ProgressBar::Finish(const std::string& caption) {
+  if (!drawn_) return;
+  std::cerr << "\r\033[K" << Bar(24) << " " << caption << "\n" << std::flush;
+  drawn_ = false;
+}
+
+int StatusForResult(const std::string& result) {
+  if (result == "ERROR") return kExitFailure;
+  if (result == "TIMEOUT") return kExitTimeout;
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------------------
+
+ModemSession::ModemSession(SessionOptions options)
+    : ModemSession(posix::SqliteRegistry::OpenDefault(), options) {}
+
+ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, SessionOptions options)
+    : store_(std::move(store)), pump_(std::make_unique<InterruptPump>()) {
+  Tarvex::Ports ports;
+  for (int i = 0; i < Tarvex::kSlotCount; ++i) {
+    auto port = std::make_unique<WatchedPort>(*store_, options.trace);
+    watched_[i] = port.get();
+    ports[static_cast<size_t>(i)] = std::move(port);
+  }
+  engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, *store_);
+  engine_->SetMessagePump(pump_.get());
+  if (options.command_timeout_ms != 0) engine_->SetCommandTimeout(options.command_timeout_ms);
+}
+
+ModemSession::~ModemSession() {
+  try {
+    Close();
+  } catch (...) {
+    // Nothing useful to say while unwinding; the kernel closes what is left.
+  }
+}
+
+std::string ModemSession::DescribePort(int16_t slot) {
+  const std::string port = mdlPublic::GetPortSetting(*store_, slot);
+  std::string text = "port " + port;
+  try {
+    const int n = std::stoi(port);
+    text += " (" + posix::TermiosPort::ResolveDevice(*store_, static_cast<int16_t>(n)) + ")";
+  } catch (const std::exception&) {
+    // Not a number: DeviceOpen will say so through the port's error.
+  }
+  return text;
+}
+
+void ModemSession::Open(int16_t slot) {
+  const std::string where = "slot " + std::to_string(slot);
+  if (slot < 0 || slot >= Tarvex::kSlotCount) {
+    throw CommandFailure(kExitUsage, "there is no " + where + " (slots are 0 to 4)");
+  }
+  if (mdlPublic::GetPortSetting(*store_, slot).empty()) {
+    throw CommandFailure(kExitNoModem,
+                         where + " has no port configured; set one with\n  tarvex slot set " +
+                             std::to_string(slot) + " --port P --baud 115200");
+  }
+  WatchedPort& port = *watched_[slot];
+  port.ResetDiagnosis();
+  if (engine_->DeviceOpen(slot)) {
+    slot_ = slot;
+    return;
+  }
+  const std::string described = DescribePort(slot);
+  if (!port.was_opened()) {
+    std::string why = "could not open " + described + " for " + where;
+    if (port.setup_error()) {
+      why += ": " + std::string(port.setup_error()->what()) + " (error " +
+             std::to_string(port.setup_error()->number()) + ")";
+    }
+    throw CommandFailure(kExitNoModem, why);
+  }
+  if (port.PortOpen()) {
+    // The modem answered ERROR; the engine leaves such a port open.
+    engine_->DeviceClose(slot);
+    throw CommandFailure(kExitNoModem,
+                         "the modem on " + described +
+                             " refused its initialisation (ATE0, AT+CMGF=0, AT+CMEE=0 answered "
+                             "ERROR); is it a GSM modem in command mode?");
+  }
+  throw CommandFailure(kExitNoModem, "the modem on " + described +
+                                         " did not initialise: no answer within 5 s; check the "
+                                         "device, the baud rate and that the modem is on");
+}
+
+void ModemSession::Close() {
+  if (slot_ < 0) return;
+  const int16_t slot = slot_;
+  slot_ = -1;
+  if (!engine_->DeviceClose(slot) && watched_[slot]->PortOpen()) {
+    watched_[slot]->SetPortOpen(false);
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+int RunModemCommand(const std::function<int()>& body) {
+  InterruptGuard guard;
+  try {
+    return body();
+  } catch (const CommandFailure& e) {
+    std::cout.flush();
+    std::cerr << "tarvex: " << e.what() << "\n";
+    return e.status();
+  } catch (const Error& e) {
+    std::cout.flush();
+    if (e.number() == kInterrupted) {
+      std::cerr << "tarvex: interrupted; the port was closed\n";
+      return kExitInterrupted;
+    }
+    if (e.number() == kPortNotOpen) {
+      std::cerr << "tarvex: the modem's port closed during the command (" << e.what()
+                << "; did the device go away?)\n";
+      return kExitError;
+    }
+    std::cerr << "tarvex: " << e.what() << " (error " << e.number() << ")\n";
+    return kExitError;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "tarvex: " << e.what() << "\n";
+    return kExitError;
+  }
+}
+
+void AddSlotOption(CLI::App* command, int& slot) {
+  command->add_option("-m,--modem", slot, "Modem slot (1-4, as set with 'tarvex slot set')")
+      ->required()
+      ->check(CLI::Range(0, 4));
+}
+
+void AddTraceOption(CLI::App* command, bool& trace) {
+  command->add_flag("--trace", trace, "Print the AT dialogue with the modem on stderr");
+}
+
+}  // namespace tarvex::cli

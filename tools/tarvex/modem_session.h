@@ -1,0 +1,123 @@
+// What every modem command of the tool shares: the engine built on the POSIX
+// platform (settings store, termios ports, steady clock), opening a slot with
+// a message that says why it failed, closing it on every path, Ctrl-C, the
+// progress bar and the mapping of results and errors to exit statuses.
+//
+// Ownership: a ModemSession owns its store, the engine and (through the
+// engine) the five ports; it closes the slot it opened when destroyed, so a
+// command that fails or is interrupted still releases the port.
+// Threads: the tool's one thread.  The SIGINT handler only sets a flag; the
+// engine notices it at its next poll (through the message pump and the port's
+// wait) and unwinds with Error(kInterrupted).
+// Failures: CommandFailure carries the message and exit status for the user;
+// RunModemCommand turns it and tarvex::Error into a printed line and a status.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "commands.h"
+#include "engine/tarvex.h"
+#include "platform/posix/posix_platform.h"
+
+namespace tarvex::cli {
+
+// A failure the tool explains itself: the message is printed as is.
+class CommandFailure : public std::runtime_error {
+ public:
+  CommandFailure(int status, const std::string& message)
+      : std::runtime_error(message), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+// SIGINT / SIGTERM set a flag instead of killing the tool, so ports get closed
+// and the demo's simulator and temporary store get removed.  A second Ctrl-C
+// while the first is still being handled exits at once (the kernel then closes
+// the port).  Installed for the life of the object.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  static bool Requested();
+  // Raises Error(kInterrupted) when Ctrl-C was pressed.
+  static void Check();
+};
+
+// A progress bar on stderr, drawn only when stderr is a terminal.  Finish()
+// (also run by the destructor) ends the line so the shell prompt and later
+// messages start on a clean line, whatever happened.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled);
+  ~ProgressBar();
+  // Part `part` of `total` is about to go out.
+  void Show(int part, int total, const std::string& caption);
+  void Finish(const std::string& caption);
+  bool enabled() const { return enabled_; }
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+};
+
+bool IsTerminal(int fd);
+
+// 0 for a value or "OK", 1 for "ERROR", 4 for "TIMEOUT".
+int StatusForResult(const std::string& result);
+
+struct SessionOptions {
+  bool trace = false;               // print the AT dialogue on stderr
+  uint32_t command_timeout_ms = 0;  // 0: the engine's default
+};
+
+class ModemSession {
+ public:
+  explicit ModemSession(SessionOptions options = {});
+  // Over a store the caller already opened (the demo's private one).
+  ModemSession(std::unique_ptr<posix::SqliteRegistry> store, SessionOptions options);
+  ~ModemSession();
+  ModemSession(const ModemSession&) = delete;
+  ModemSession& operator=(const ModemSession&) = delete;
+
+  Tarvex& engine() { return *engine_; }
+  posix::SqliteRegistry& store() { return *store_; }
+
+  // DeviceOpen with a diagnosis: raises CommandFailure(kExitNoModem) saying
+  // whether the slot has no port, the port could not be opened, or the modem
+  // did not initialise.  A slot that answered ERROR is closed again.
+  void Open(int16_t slot);
+  // DeviceClose of the opened slot (nothing when none is open).
+  void Close();
+  int16_t slot() const { return slot_; }
+  // "port 1 (/dev/pts/4)" for messages.
+  std::string DescribePort(int16_t slot);
+
+ private:
+  class WatchedPort;
+
+  std::unique_ptr<posix::SqliteRegistry> store_;
+  posix::SteadyClock clock_;
+  std::unique_ptr<MessagePump> pump_;
+  std::unique_ptr<Tarvex> engine_;
+  WatchedPort* watched_[Tarvex::kSlotCount] = {};
+  int16_t slot_ = -1;
+};
+
+// Runs a command body with Ctrl-C handling and turns every failure into a
+// message on stderr and the documented exit status.
+int RunModemCommand(const std::function<int()>& body);
+
+// The "-m N" option every modem command takes, checked to 0..4.
+void AddSlotOption(CLI::App* command, int& slot);
+void AddTraceOption(CLI::App* command, bool& trace);
+
+}  // namespace tarvex::cli
