@@ -35,7 +35,7 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
-using tarvex::DeliverSpec;
+using tarvex::DeliverFields;
 
 enum Message { kSeven160 = 0, kUcs2_70 = 1, kPart153 = 2 };
 
@@ -60,10 +60,10 @@ std::u16string TextOf(Message m) {
 }
 
 std::string DeliverPdu(Message m) {
-  DeliverSpec spec;
-  spec.text = TextOf(m);
-  if (m == kPart153) spec.concat = DeliverSpec::Concat{0x5A, 3, 1, false};
-  return tarvex::BuildDeliverPdu(spec);
+  DeliverFields fields;
+  fields.text = TextOf(m);
+  if (m == kPart153) fields.concat = DeliverFields::Concat{0x5A, 3, 1, false};
+  return tarvex::BuildDeliverPdu(fields);
 }
 
 std::string SubmitPdu(Message m) {

@@ -55,35 +55,35 @@ uint8_t Bcd(int value) {
 
 }  // namespace
 
-std::string BuildDeliverPdu(const DeliverSpec& spec) {
+std::string BuildDeliverPdu(const DeliverFields& fields) {
   uint8_t pdu[12 + 1 + 12 + 2 + 7 + 1 + codec_detail::kMaxUserDataOctets];
   size_t n = 0;
-  if (spec.service_centre.empty()) {
+  if (fields.service_centre.empty()) {
     pdu[n++] = 0x00;
   } else {
-    n += WriteNumber(spec.service_centre, true, pdu + n);
+    n += WriteNumber(fields.service_centre, true, pdu + n);
   }
   const size_t first = n++;
   // TP-MMS set: no more messages waiting, as networks usually send it.
-  pdu[first] = spec.concat ? 0x44 : 0x04;
-  const bool numeric = !spec.sender.empty() &&
-                       AllDigits(std::string_view(spec.sender).substr(spec.sender[0] == '+' ? 1 : 0));
-  n += numeric ? WriteNumber(spec.sender, false, pdu + n) : WriteAlphanumeric(spec.sender, pdu + n);
+  pdu[first] = fields.concat ? 0x44 : 0x04;
+  const bool numeric = !fields.sender.empty() &&
+                       AllDigits(std::string_view(fields.sender).substr(fields.sender[0] == '+' ? 1 : 0));
+  n += numeric ? WriteNumber(fields.sender, false, pdu + n) : WriteAlphanumeric(fields.sender, pdu + n);
   pdu[n++] = 0x00;  // TP-PID
   const size_t dcs = n++;
-  pdu[n++] = Bcd(spec.year);
-  pdu[n++] = Bcd(spec.month);
-  pdu[n++] = Bcd(spec.day);
-  pdu[n++] = Bcd(spec.hour);
-  pdu[n++] = Bcd(spec.minute);
-  pdu[n++] = Bcd(spec.second);
-  const int quarters = spec.zone_quarters < 0 ? -spec.zone_quarters : spec.zone_quarters;
-  pdu[n++] = static_cast<uint8_t>(Bcd(quarters) | (spec.zone_quarters < 0 ? 0x08 : 0x00));
+  pdu[n++] = Bcd(fields.year);
+  pdu[n++] = Bcd(fields.month);
+  pdu[n++] = Bcd(fields.day);
+  pdu[n++] = Bcd(fields.hour);
+  pdu[n++] = Bcd(fields.minute);
+  pdu[n++] = Bcd(fields.second);
+  const int quarters = fields.zone_quarters < 0 ? -fields.zone_quarters : fields.zone_quarters;
+  pdu[n++] = static_cast<uint8_t>(Bcd(quarters) | (fields.zone_quarters < 0 ? 0x08 : 0x00));
 
   uint8_t header[7];
   size_t header_octets = 0;
-  if (spec.concat) {
-    const auto& c = *spec.concat;
+  if (fields.concat) {
+    const auto& c = *fields.concat;
     const int max_reference = c.wide_reference ? 0xFFFF : 0xFF;
     if (c.reference < 0 || c.reference > max_reference || c.total < 1 || c.total > 255 ||
         c.sequence < 1 || c.sequence > 255) {
@@ -102,10 +102,10 @@ std::string BuildDeliverPdu(const DeliverSpec& spec) {
       header_octets = 6;
     }
   }
-  const auto coding = spec.eight_bit    ? codec_detail::Coding::kEightBit
-                      : spec.force_ucs2 ? codec_detail::Coding::kUcs2
+  const auto coding = fields.eight_bit    ? codec_detail::Coding::kEightBit
+                      : fields.force_ucs2 ? codec_detail::Coding::kUcs2
                                         : codec_detail::Coding::kAuto;
-  n += codec_detail::WriteUserData(spec.text, header, header_octets, coding, &pdu[dcs], pdu + n);
+  n += codec_detail::WriteUserData(fields.text, header, header_octets, coding, &pdu[dcs], pdu + n);
 
   std::string hex(2 * n, '\0');
   codec_detail::OctetsToHex(pdu, n, hex.data());

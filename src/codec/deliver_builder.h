@@ -9,7 +9,7 @@
 
 namespace tarvex {
 
-struct DeliverSpec {
+struct DeliverFields {
   std::string service_centre = "+31624000000";  // "" gives the length octet 00
   std::string sender = "+31612345678";  // "+digits", digits, or letters (alphanumeric)
   int year = 2026, month = 12, day = 6, hour = 9, minute = 30, second = 0;
@@ -27,6 +27,6 @@ struct DeliverSpec {
 };
 
 // Raises error 5 when the text does not fit one message (or part).
-std::string BuildDeliverPdu(const DeliverSpec& spec);
+std::string BuildDeliverPdu(const DeliverFields& fields);
 
 }  // namespace tarvex

@@ -273,11 +273,11 @@ TEST(SMSDeliverTest, EveryTruncatedPrefixFailsCleanly) {
 // What the simulator puts in its inbox is what Decode gives back.
 TEST(SMSDeliverTest, BuiltDeliverPdusComeBack) {
   auto part = [](int reference, int total, int sequence, bool wide) {
-    return DeliverSpec::Concat{reference, total, sequence, wide};
+    return DeliverFields::Concat{reference, total, sequence, wide};
   };
   const struct {
     const char* name;
-    DeliverSpec spec;
+    DeliverFields fields;
     const char* ref;
   } kCases[] = {
       {"plain", {.text = u"Hello @$_ \u00A1\u00BF"}, ""},
@@ -297,19 +297,19 @@ TEST(SMSDeliverTest, BuiltDeliverPdusComeBack) {
       {"negative zone", {.zone_quarters = -20, .text = u"t"}, ""},
   };
   for (const auto& c : kCases) {
-    std::string entry = "2\r\n" + BuildDeliverPdu(c.spec);
+    std::string entry = "2\r\n" + BuildDeliverPdu(c.fields);
     SMSDeliver d;
     d.Decode(entry);
-    const std::string sender = c.spec.sender;
+    const std::string sender = c.fields.sender;
     EXPECT_EQ(d.PhoneNumber(), sender) << c.name;
-    EXPECT_EQ(d.MessageText(), c.spec.text) << c.name;
+    EXPECT_EQ(d.MessageText(), c.fields.text) << c.name;
     EXPECT_EQ(d.MultiPartSMSRef(), c.ref) << c.name;
-    EXPECT_EQ(d.MultiPartSMS(), c.spec.concat.has_value()) << c.name;
-    if (c.spec.concat) {
-      EXPECT_EQ(d.MultiPartSMSCount(), c.spec.concat->total) << c.name;
-      EXPECT_EQ(d.MultiPartSMSNumber(), c.spec.concat->sequence) << c.name;
+    EXPECT_EQ(d.MultiPartSMS(), c.fields.concat.has_value()) << c.name;
+    if (c.fields.concat) {
+      EXPECT_EQ(d.MultiPartSMSCount(), c.fields.concat->total) << c.name;
+      EXPECT_EQ(d.MultiPartSMSNumber(), c.fields.concat->sequence) << c.name;
     }
-    EXPECT_EQ(d.MessageTime().zone_quarters, c.spec.zone_quarters) << c.name;
+    EXPECT_EQ(d.MessageTime().zone_quarters, c.fields.zone_quarters) << c.name;
     EXPECT_EQ(TimeText(d.MessageTime()), "2026-12-06 09:30:00") << c.name;
   }
   // The hand-made UCS2 PDU above is byte for byte what the builder makes.

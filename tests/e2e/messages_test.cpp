@@ -122,13 +122,13 @@ TEST_F(MessagesTest, ListJoinDeleteEmptiesTheDemoInbox) {
 
 TEST_F(MessagesTest, ListKeepsWhatItCouldNotShowWhole) {
   auto part = [](int number) {
-    DeliverSpec message;
+    DeliverFields message;
     message.sender = "+31611111111";
     message.text = Utf8ToUtf16("part " + std::to_string(number) + " ");
-    message.concat = DeliverSpec::Concat{0x5A, 3, number, false};
+    message.concat = DeliverFields::Concat{0x5A, 3, number, false};
     return BuildDeliverPdu(message);
   };
-  DeliverSpec single;
+  DeliverFields single;
   single.text = u"Whole message";
   const std::string broken = "07911326040000F0040B91";  // cut short inside the sender
   {

@@ -13,7 +13,7 @@ namespace tarvex::modemsim {
 namespace {
 
 std::string Deliver(const std::u16string& text, const std::string& sender = "+31612345678") {
-  DeliverSpec deliver;
+  DeliverFields deliver;
   deliver.sender = sender;
   deliver.text = text;
   return BuildDeliverPdu(deliver);

@@ -20,7 +20,7 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-StoredMessage Unread(const DeliverSpec& message) {
+StoredMessage Unread(const DeliverFields& message) {
   return StoredMessage{kRecUnread, BuildDeliverPdu(message)};
 }
 
@@ -84,7 +84,7 @@ std::vector<StoredMessage> GenerateInbox(int count) {
     return (state >> 16) % range;
   };
   for (int i = 0; i < count; ++i) {
-    DeliverSpec message;
+    DeliverFields message;
     message.sender = std::string(kSenders[next(kSenders.size())]);
     int hour = 8 + static_cast<int>(next(12));
     int minute = static_cast<int>(next(4)) * 15;
@@ -106,12 +106,12 @@ std::vector<StoredMessage> GenerateInbox(int count) {
 
 std::vector<StoredMessage> DemoInbox() {
   std::vector<StoredMessage> out;
-  DeliverSpec plain;
+  DeliverFields plain;
   plain.sender = "+31612345678";
   plain.text = u"Hello from the Tarvex demo modem! Reply STOP to stop.";
   out.push_back(Unread(plain));
 
-  DeliverSpec wide;
+  DeliverFields wide;
   wide.sender = "+4915112345678";
   wide.minute = 42;
   wide.text =
@@ -123,13 +123,13 @@ std::vector<StoredMessage> DemoInbox() {
   constexpr size_t kPart = 153;
   const int total = static_cast<int>((kLongDemoText.size() + kPart - 1) / kPart);
   for (int part = 1; part <= total; ++part) {
-    DeliverSpec message;
+    DeliverFields message;
     message.sender = "+447700900123";
     message.hour = 10;
     message.minute = 5;
     message.second = part;
     message.text = Utf8ToUtf16(kLongDemoText.substr((part - 1) * kPart, kPart));
-    message.concat = DeliverSpec::Concat{42, total, part, false};
+    message.concat = DeliverFields::Concat{42, total, part, false};
     out.push_back(Unread(message));
   }
   return out;

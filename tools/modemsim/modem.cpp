@@ -275,7 +275,7 @@ void Modem::FinishPdu(int64_t now) {
 void Modem::Loopback(const SentMessage& sent, int64_t at) {
   std::string own = Digits(options_.loopback_number);
   if (own.empty() || Digits(sent.to) != own) return;
-  DeliverSpec deliver;
+  DeliverFields deliver;
   deliver.service_centre = options_.identity.service_centre;
   deliver.sender = options_.loopback_number;
   deliver.text = Utf8ToUtf16(sent.text);
@@ -292,7 +292,7 @@ void Modem::Loopback(const SentMessage& sent, int64_t at) {
   try {
     if (!sent.ref.empty()) {
       // The element as the codec reports it: identifier, length, reference.
-      DeliverSpec::Concat concat;
+      DeliverFields::Concat concat;
       concat.wide_reference = sent.ref.compare(0, 2, "08") == 0 && sent.ref.size() >= 8;
       concat.reference = std::stoi(sent.ref.substr(4, concat.wide_reference ? 4 : 2), nullptr, 16);
       concat.total = sent.total;
