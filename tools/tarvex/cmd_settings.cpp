@@ -131,7 +131,7 @@ int SlotRemove(int slot) {
 
 void AddSettingsCommand(CLI::App& app, int& status) {
   CLI::App* settings = app.add_subcommand(
-      "settings", "Open the communication settings dialog in the terminal (slots 1-4).");
+      "settings", "Open the communication settings dialog in the terminal (slots 1-4)");
   settings->footer(
       "Keys: Tab/Shift+Tab move, Enter or Space opens a list or presses a button,\n"
       "Alt+A Apply, Alt+R Remove, Alt+C or Esc Close.\n"
@@ -143,7 +143,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
   });
 
   CLI::App* slot =
-      app.add_subcommand("slot", "Set or remove a modem slot's port, baud rate and name.");
+      app.add_subcommand("slot", "Set or remove a modem slot's port, baud rate and name");
   slot->require_subcommand(1);
 
   struct SetOptions {
@@ -154,7 +154,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
   };
   auto set_options = std::make_shared<SetOptions>();
   CLI::App* set = slot->add_subcommand(
-      "set", "Store a slot's port, baud rate and name, as the dialog's Apply does.");
+      "set", "Store a slot's port, baud rate and name, as the dialog's Apply does");
   set->add_option("N", set_options->slot, "slot number, 1 to 4")->required();
   set->add_option("--port", set_options->port, "serial port number, 1 to 25")->required();
   set->add_option("--baud", set_options->baud,
@@ -171,7 +171,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
 
   auto remove_slot = std::make_shared<int>(0);
   CLI::App* remove = slot->add_subcommand(
-      "remove", "Delete a slot's port, baud rate and name, as the dialog's Remove does.");
+      "remove", "Delete a slot's port, baud rate and name, as the dialog's Remove does");
   remove->add_option("N", *remove_slot, "slot number, 1 to 4")->required();
   remove->footer("Example: tarvex slot remove 2");
   remove->callback([&status, remove_slot] { status = SlotRemove(*remove_slot); });

@@ -11,6 +11,7 @@
 
 #include "common/error.h"
 #include "config/mdl_public.h"
+#include "ui/settings_tui.h"
 
 namespace tarvex::cli {
 namespace {
@@ -227,6 +228,11 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
   }
   engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, *store_);
   engine_->SetMessagePump(pump_.get());
+  // Setting shows the dialog in the terminal; off a terminal the dialog
+  // refuses with a message, which is all a script can be offered.
+  user_settings_ = std::make_unique<posix::RegistryUserSettings>(*store_);
+  engine_->SetSettingsDialog(
+      [this] { ui::RunSettingsDialog(*store_, *user_settings_); });
   if (options.command_timeout_ms != 0) engine_->SetCommandTimeout(options.command_timeout_ms);
 }
 
