@@ -93,6 +93,7 @@ std::string TRegistry::ReadValue(RegHandle key, const std::string& name) {
       if (backend_.QueryValue(key, name, &second_type, buffer.data(), &got) != kRegSuccess) {
         return "";
       }
+      if (buffer.empty()) return "";  // a value of no bytes at all holds no text
       const char* text = reinterpret_cast<const char*>(buffer.data());
       return std::string(text, strnlen(text, buffer.size()));
     }
