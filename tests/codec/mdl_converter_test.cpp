@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "common/error.h"
@@ -12,6 +13,15 @@ namespace tarvex {
 namespace {
 
 using namespace mdlConverter;
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 TEST(MdlConverterTest, ByteToHexAndDecToBin7) {
   const struct {
@@ -29,30 +39,16 @@ TEST(MdlConverterTest, ByteToHexAndDecToBin7) {
   }
 }
 
-TEST(MdlConverterTest, BinToHexKeepsTheLastEightBits) {
-  const struct {
-    const char* bits;
-    const char* hex;
-  } kCases[] = {
-      {"", "00"},          {"101", "05"},           {"10100101", "A5"},
-      {"111100001111", "0F"}, {"00000000", "00"}, {"11111111", "FF"},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(BinToHex(c.bits), c.hex) << c.bits;
-}
-
-TEST(MdlConverterTest, HexToBinAndBack) {
+// BinToHex keeps the last eight bits.
+TEST(MdlConverterTest, BinToHexHexToBinAndBack) {
+  EXPECT_EQ(BinToHex(""), "00");
+  EXPECT_EQ(BinToHex("101"), "05");
+  EXPECT_EQ(BinToHex("111100001111"), "0F");
   EXPECT_EQ(HexToBin(""), "");
-  EXPECT_EQ(HexToBin("00"), "00000000");
-  EXPECT_EQ(HexToBin("FF"), "11111111");
   EXPECT_EQ(HexToBin("1F"), "00011111");
   for (int n = 0; n < 256; ++n) EXPECT_EQ(HexToByte(BinToHex(HexToBin(ByteToHex(n)))), n);
   EXPECT_EQ(HexToBin(std::string(32767, 'A')).size(), 32767u * 4);
-  try {
-    HexToBin(std::string(32768, 'A'));
-    FAIL() << "no overflow";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kOverflow);
-  }
+  EXPECT_EQ(ErrorOf([] { HexToBin(std::string(32768, 'A')); }), kOverflow);
 }
 
 TEST(MdlConverterTest, HexToByte) {
@@ -60,20 +56,15 @@ TEST(MdlConverterTest, HexToByte) {
     const char* hex;
     int32_t value;  // -1: type mismatch
   } kCases[] = {
-      {"FF", 255}, {"ff", 255}, {"a5", 165}, {"A5", 165}, {"0", 0},   {"7", 7},
-      {"1A2", 26}, {"00", 0},   {"", -1},    {"G0", -1},  {"0G", -1}, {" 1", -1},
-      {"+1", -1},  {"Z", -1},
+      {"FF", 255}, {"a5", 165}, {"7", 7},   {"1A2", 26}, {"", -1},
+      {"G0", -1},  {"0G", -1},  {" 1", -1}, {"+1", -1},
   };
   for (const auto& c : kCases) {
+    SCOPED_TRACE(c.hex);
     if (c.value >= 0) {
-      EXPECT_EQ(HexToByte(c.hex), c.value) << c.hex;
-      continue;
-    }
-    try {
-      HexToByte(c.hex);
-      ADD_FAILURE() << "accepted \"" << c.hex << "\"";
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), kTypeMismatch) << c.hex;
+      EXPECT_EQ(HexToByte(c.hex), c.value);
+    } else {
+      EXPECT_EQ(ErrorOf([&] { HexToByte(c.hex); }), kTypeMismatch);
     }
   }
 }

@@ -1,5 +1,5 @@
-// `tarvex demo` as a new user runs it: it finishes in seconds, tours every
-// step, and leaves nothing behind (no simulator, no temporary store).
+// `tarvex demo` as a new user runs it: it tours every step and leaves nothing
+// behind (no simulator, no temporary store), or with --keep a working setup.
 #include <regex>
 
 #include "e2e/e2e_harness.h"
@@ -17,7 +17,6 @@ std::string Captured(const std::string& text, const std::string& pattern) {
 TEST_F(DemoTest, ToursEverythingAndCleansUp) {
   const RunResult r = Tool({"demo"}, 60000ms);
   ASSERT_EQ(r.status, 0) << r.Describe();
-  EXPECT_LT(r.elapsed, 20000ms) << "the demo must finish in seconds";
   for (const char* step : {"tarvex info", "TARVEX", "BALANCE", "Sent to", "as 3 parts", "(3 parts)",
                            "Deleted message", "Slot 1 closed"}) {
     EXPECT_NE(r.out.find(step), std::string::npos) << step << "\n" << r.Describe();

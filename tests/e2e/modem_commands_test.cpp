@@ -1,6 +1,6 @@
 // The modem commands (info, storage, delete, ussd) against the simulator, and
 // how the tool fails: a silent modem, a refused initialisation, extended
-// errors, replies in 1-byte pieces, a line that hangs up, Ctrl-C.
+// errors, a line that hangs up, Ctrl-C.
 #include "e2e/e2e_harness.h"
 
 namespace tarvex::e2e {
@@ -8,9 +8,9 @@ namespace {
 
 class ModemCommandsTest : public ToolTest {};
 
-TEST_F(ModemCommandsTest, InfoReportsTheModemAndTheSlot) {
+TEST_F(ModemCommandsTest, InfoAndStorage) {
   StartModem({"--manufacturer", "Quectel", "--model", "EC25", "--imei", "861234567890123"});
-  const RunResult r = Tool({"info", "-m", "1", "--json"});
+  RunResult r = Tool({"info", "-m", "1", "--json"});
   ASSERT_EQ(r.status, 0) << r.Describe();
   const Json info = r.JsonLines().at(0);
   EXPECT_EQ(info["DeviceManufacture"], "QUECTEL");
@@ -19,22 +19,11 @@ TEST_F(ModemCommandsTest, InfoReportsTheModemAndTheSlot) {
   EXPECT_EQ(info["MessageStorage"], "SM");
   EXPECT_EQ(info["DeviceName"], "Test modem");
 
-  // The port was closed: a second run opens it again (the open is exclusive).
-  const RunResult again = Tool({"info", "-m", "1"});
-  EXPECT_EQ(again.status, 0) << again.Describe();
-  EXPECT_NE(again.out.find("861234567890123"), std::string::npos) << again.Describe();
-}
-
-TEST_F(ModemCommandsTest, StorageIsShownAndSelected) {
-  StartModem({});
-  RunResult r = Tool({"storage", "-m", "1"});
-  ASSERT_EQ(r.status, 0) << r.Describe();
-  EXPECT_NE(r.out.find("SM"), std::string::npos) << r.Describe();
-
+  // Each run opens the port again: the open is exclusive, so the last run
+  // must have closed it.
   r = Tool({"storage", "-m", "1", "ME", "--json"});
   ASSERT_EQ(r.status, 0) << r.Describe();
   EXPECT_EQ(r.JsonLines().at(0)["MessageStorage"], "ME");
-
   r = Tool({"storage", "-m", "1", "XX"});
   EXPECT_EQ(r.status, 1) << r.Describe();
 }
@@ -47,10 +36,6 @@ TEST_F(ModemCommandsTest, DeleteRemovesOneMessage) {
   r = Tool({"list", "-m", "1", "--all", "--json"});
   ASSERT_EQ(r.status, 0) << r.Describe();
   for (const Json& m : r.JsonLines()) EXPECT_NE(m["MessageID"], "1") << r.Describe();
-
-  // The modem refuses an index it does not hold (+CMS ERROR or ERROR).
-  r = Tool({"delete", "-m", "1", "99"}, 15000ms);
-  EXPECT_EQ(r.status, 1) << r.Describe();
 }
 
 TEST_F(ModemCommandsTest, UssdAnswersByMode) {
@@ -62,7 +47,6 @@ TEST_F(ModemCommandsTest, UssdAnswersByMode) {
     const char* result;
   };
   const std::vector<Case> cases = {
-      {"GSM text", {"--ussd-text", "Balance 5.00"}, {}, 0, "BALANCE 5.00"},
       {"UCS2 text", {"--ussd-mode", "ucs2", "--ussd-text", "Остаток 5"}, {}, 0, "ОСТАТОК 5"},
       {"no answer", {"--ussd-mode", "none"}, {"--timeout", "300"}, 4, "TIMEOUT"},
       {"refused", {"--error-on", "CUSD"}, {}, 1, "ERROR"},
@@ -125,16 +109,6 @@ TEST_F(ModemCommandsTest, PortThatCannotBeOpenedIsNamed) {
   const RunResult r = Tool({"info", "-m", "2"});
   EXPECT_EQ(r.status, 3) << r.Describe();
   EXPECT_NE(r.err.find("could not open port 7"), std::string::npos) << r.Describe();
-}
-
-TEST_F(ModemCommandsTest, OneBytePiecesGiveTheSameAnswers) {
-  StartModem({"--chunk", "1", "--demo-inbox"});
-  RunResult r = Tool({"info", "-m", "1", "--json"});
-  ASSERT_EQ(r.status, 0) << r.Describe();
-  EXPECT_EQ(r.JsonLines().at(0)["MessageStorage"], "SM");
-  r = Tool({"list", "-m", "1", "--join", "--json"});
-  ASSERT_EQ(r.status, 0) << r.Describe();
-  EXPECT_EQ(r.JsonLines().size(), 3u) << r.Describe();
 }
 
 TEST_F(ModemCommandsTest, CtrlCDuringAWaitClosesThePort) {

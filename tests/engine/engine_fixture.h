@@ -1,11 +1,6 @@
 // The engine on a scripted modem: five ScriptedPorts on one FakeClock, an
 // in-memory settings store and a FakePump.  Shared by the engine and the
-// messaging tests; the verbs read as the dialogue does:
-//
-//   OpenSlot(1);
-//   modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK\r\n");
-//   EXPECT_EQ(engine().DeviceModel(1), "E173");
-//   ExpectWritten({"AT+CGMM\r"});
+// messaging tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,7 +22,7 @@ namespace tarvex::testing {
 
 class EngineFixture : public ::testing::Test {
  protected:
-  explicit EngineFixture(uint32_t start_tick = 100000) : clock_(start_tick) {
+  EngineFixture() : clock_(100000) {
     Tarvex::Ports ports;
     for (size_t i = 0; i < ports.size(); ++i) {
       auto port = std::make_unique<ScriptedPort>(&clock_);
@@ -42,7 +37,6 @@ class EngineFixture : public ::testing::Test {
   ScriptedPort& modem(int16_t slot = 1) { return *ports_[static_cast<size_t>(slot)]; }
   FakeClock& clock() { return clock_; }
   FakePump& pump() { return pump_; }
-  MemoryRegistry& registry() { return registry_; }
 
   void Configure(int16_t slot, const std::string& port, const std::string& baud,
                  const std::string& name = "") {
@@ -54,7 +48,6 @@ class EngineFixture : public ::testing::Test {
     }
   }
 
-  // The three initialisation commands, each answered OK.
   void ScriptInitialisation(int16_t slot = 1) {
     for (const char* command : {"ATE0\r", "AT+CMGF=0\r", "AT+CMEE=0\r"}) {
       modem(slot).Expect(command).Reply("\r\nOK\r\n");
@@ -69,16 +62,13 @@ class EngineFixture : public ::testing::Test {
     modem(slot).ClearLog();
   }
 
-  void ExpectWritten(const std::vector<std::string>& writes, int16_t slot = 1) {
-    EXPECT_EQ(modem(slot).Writes(), writes);
-  }
   // Every expected write was made and nothing else was written.
   void ExpectScriptMet(int16_t slot = 1) {
     EXPECT_EQ(modem(slot).MissingWrites(), std::vector<std::string>{});
     EXPECT_EQ(modem(slot).UnexpectedWrites(), std::vector<std::string>{});
   }
 
-  // Runs `call` and returns the error number it raised (0 when none).
+  // The error number `call` raised, 0 when none.
   template <typename Call>
   static int32_t ErrorOf(Call&& call) {
     try {

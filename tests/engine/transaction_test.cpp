@@ -1,6 +1,6 @@
 // The standard transaction through the public queries: how replies arrive,
-// when a wait ends, what a silent modem gives, stale and unsolicited input,
-// the argument guard, and what the host's pump may do while a query waits.
+// when a wait ends, stale and unsolicited input, the argument guard, and what
+// the host's pump may do while a query waits.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -34,50 +34,41 @@ TEST_F(TransactionTest, ReplyShapesGiveTheirResult) {
        "E173"},
   };
   for (const Case& c : cases) {
-    modem().ClearLog();
+    SCOPED_TRACE(c.name);
     auto& step = modem().Expect("AT+CGMM\r");
     for (const auto& chunk : c.chunks) step.Reply(chunk);
-    EXPECT_EQ(engine().DeviceModel(1), c.expected) << c.name;
+    EXPECT_EQ(engine().DeviceModel(1), c.expected);
     ExpectScriptMet();
   }
 }
 
-TEST_F(TransactionTest, OkWithoutCrLfKeepsWaitingUntilTheDeadline) {
-  modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK");
-  const uint32_t start = clock().TickCount();
-  EXPECT_EQ(engine().DeviceModel(1), "TIMEOUT");
-  // 10 ms pause after the command, then 30 s of silence after the last byte.
-  EXPECT_EQ(clock().TickCount() - start, 10 + Tarvex::kDefaultCommandTimeoutMs);
-  EXPECT_TRUE(modem().PortOpen());
-}
-
-TEST_F(TransactionTest, SilentModemGivesEachQueryItsDeadlineValue) {
+TEST_F(TransactionTest, SilenceRunsToTheDeadline) {
   struct Case {
     const char* name;
-    std::string command;
+    std::string command, reply;
     std::function<std::string()> call;
     std::string expected;
   } cases[] = {
-      {"maker", "AT+CGMI\r", [&] { return engine().DeviceManufacture(1); }, "TIMEOUT"},
-      {"model", "AT+CGMM\r", [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
-      {"imei", "AT+CGSN\r", [&] { return engine().DeviceIMEI(1); }, "TIMEOUT"},
-      {"storage", "AT+CPMS?\r", [&] { return engine().GetMessageStorageID(1); }, "0"},
-      {"select storage", "AT+CPMS=\"ME\"\r", [&] { return engine().SetMessageStorageID(1, "ME"); },
-       "TIMEOUT"},
-      {"delete", "AT+CMGD=7\r", [&] { return engine().RemoveMessage(1, 7); }, "TIMEOUT"},
-      {"ussd request", "AT+CUSD=1,\"*100#\",15\r", [&] { return engine().SendCommand(1, "*100#"); },
-       "TIMEOUT"},
+      {"silent", "AT+CGMM\r", "", [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
+      {"OK without its CR LF", "AT+CGMM\r", "\r\nE173\r\n\r\nOK",
+       [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
+      {"storage", "AT+CPMS?\r", "", [&] { return engine().GetMessageStorageID(1); }, "0"},
+      {"ussd request", "AT+CUSD=1,\"*100#\",15\r", "",
+       [&] { return engine().SendCommand(1, "*100#"); }, "TIMEOUT"},
   };
   engine().SetCommandTimeout(2000);
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     modem().ClearLog();
     modem().Expect(c.command);
+    if (!c.reply.empty()) modem().Reply(c.reply);
     const uint32_t start = clock().TickCount();
-    EXPECT_EQ(c.call(), c.expected) << c.name;
-    EXPECT_EQ(clock().TickCount() - start, 10u + 2000u) << c.name;
+    EXPECT_EQ(c.call(), c.expected);
+    // 10 ms pause after the command, then the whole timeout of silence.
+    EXPECT_EQ(clock().TickCount() - start, 10u + 2000u);
     // Polls wait on the port instead of spinning: about one read per 5 ms.
-    EXPECT_LE(modem().Reads(), 2000 / 5 + 3) << c.name;
-    EXPECT_TRUE(modem().PortOpen()) << c.name;
+    EXPECT_LE(modem().Reads(), 2000 / 5 + 3);
+    EXPECT_TRUE(modem().PortOpen());
     ExpectScriptMet();
   }
 }
@@ -94,17 +85,17 @@ TEST_F(TransactionTest, TheDeadlineCountsSilenceSoAFlowingReplyIsNotCut) {
 
 TEST_F(TransactionTest, StaleInputIsDroppedBeforeTheCommandIsWritten) {
   // A late USSD answer, a final code of an abandoned command and a notice.
-  modem().Feed("\r\n+CUSD: 0,\"Late\",15\r\n");
-  modem().Feed("\r\nOK\r\n");
-  modem().Feed("\r\n+CMTI: \"SM\",2\r\n");
+  for (const char* stale :
+       {"\r\n+CUSD: 0,\"Late\",15\r\n", "\r\nOK\r\n", "\r\n+CMTI: \"SM\",2\r\n"}) {
+    modem().Feed(stale);
+  }
   modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK\r\n");
   EXPECT_EQ(engine().DeviceModel(1), "E173");
   ExpectScriptMet();
 }
 
 TEST_F(TransactionTest, QuotedArgumentsCannotCarryAnotherCommand) {
-  const std::string bad[] = {"*100#\r", "*100#\nAT+CMGD=1,4", "x\x1A", "x\x1B", "*100#\",15"};
-  for (const auto& text : bad) {
+  for (const std::string text : {"*100#\r", "*100#\nAT+CMGD=1,4", "x\x1A", "x\x1B", "*100#\",15"}) {
     EXPECT_EQ(ErrorOf([&] { engine().SendCommand(1, text); }), kInvalidArgument) << text;
     EXPECT_EQ(ErrorOf([&] { engine().SetMessageStorageID(1, text); }), kInvalidArgument) << text;
   }
@@ -116,25 +107,17 @@ TEST_F(TransactionTest, QuotedArgumentsCannotCarryAnotherCommand) {
 
 TEST_F(TransactionTest, ACallFromThePumpOnTheWaitingSlotIsRefusedAndTheWaitGoesOn) {
   modem().Expect("AT+CGMM\r").ReplyAfter(50, "\r\nE1").ReplyAfter(60, "73\r\n\r\nOK\r\n");
-  std::vector<int32_t> refused;
-  bool other_slot_ran = false;
+  int passes = 0;
   pump().OnEvents([&] {
-    refused.push_back(ErrorOf([&] { engine().DeviceIMEI(1); }));
-    refused.push_back(engine().DeviceClose(1) ? 0 : -1);
-    // Another slot is free to work meanwhile.
-    if (!other_slot_ran) {
-      other_slot_ran = true;
-      EXPECT_EQ(engine().DeviceName(2), "");
-    }
+    ++passes;
+    EXPECT_EQ(ErrorOf([&] { engine().DeviceIMEI(1); }), kSlotBusy);
+    EXPECT_FALSE(engine().DeviceClose(1));
+    EXPECT_EQ(engine().DeviceName(2), "");  // another slot is free to work meanwhile
   });
   EXPECT_EQ(engine().DeviceModel(1), "E173");
-  ASSERT_GE(refused.size(), 2u);
-  for (size_t i = 0; i < refused.size(); i += 2) {
-    EXPECT_EQ(refused[i], kSlotBusy);
-    EXPECT_EQ(refused[i + 1], -1);  // DeviceClose: False
-  }
+  EXPECT_GE(passes, 1);
   EXPECT_TRUE(modem().PortOpen());
-  ExpectWritten({"AT+CGMM\r"});
+  EXPECT_EQ(modem().Writes(), std::vector<std::string>{"AT+CGMM\r"});
 }
 
 TEST_F(TransactionTest, AnErrorFromThePumpEndsTheWaitAndLeavesTheSlotUsable) {
@@ -150,15 +133,13 @@ TEST_F(TransactionTest, AnErrorFromThePumpEndsTheWaitAndLeavesTheSlotUsable) {
   EXPECT_EQ(engine().DeviceManufacture(1), "HUAWEI");
 }
 
-TEST_F(TransactionTest, AModemThatHangsUpRaisesThePortError) {
+TEST_F(TransactionTest, PortErrors) {
   modem().Expect("AT+CGMM\r").Reply("\r\nE1").HangUp();
   EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(1); }), kPortNotOpen);
   // Nothing is written to a port that is gone.
   EXPECT_EQ(ErrorOf([&] { engine().DeviceIMEI(1); }), kPortNotOpen);
-  ExpectWritten({"AT+CGMM\r"});
-}
+  EXPECT_EQ(modem().Writes(), std::vector<std::string>{"AT+CGMM\r"});
 
-TEST_F(TransactionTest, MissingSlotsAndClosedPortsRaiseTheirErrors) {
   EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(9); }), kSubscriptOutOfRange);
   EXPECT_EQ(ErrorOf([&] { engine().DeviceModel(-1); }), kSubscriptOutOfRange);
   EXPECT_FALSE(engine().DeviceClose(9));

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "codec/sms_deliver.h"
 #include "modemsim/modem.h"
 
 namespace tarvex::modemsim {
@@ -27,6 +28,13 @@ inline std::ostream& operator<<(std::ostream& os, const Emission& e) {
   return os << e.at << ":" << ::testing::PrintToString(e.bytes);
 }
 
+inline SMSDeliver Decoded(const StoredMessage& m) {
+  SMSDeliver d;
+  std::string entry = "1\r\n" + m.pdu;
+  d.Decode(entry);
+  return d;
+}
+
 class SimTest : public ::testing::Test {
  protected:
   void Start(ModemOptions options = {}) { modem_ = std::make_unique<Modem>(std::move(options)); }
@@ -35,17 +43,10 @@ class SimTest : public ::testing::Test {
     return *modem_;
   }
 
-  // Writes `bytes` at the current time and returns everything the modem sends
-  // until it has nothing more due (at most a minute of simulated time).
+  // Writes `bytes` now and returns all the modem sends until nothing more is
+  // due (at most a minute of simulated time).
   std::string Write(std::string_view bytes) {
     modem().Receive(bytes, now_);
-    return Drain();
-  }
-  // A command line without echo getting in the way of the expectation.
-  std::string Command(const std::string& line) { return Write(line + "\r"); }
-  void EchoOff() { ASSERT_EQ(Command("ATE0"), "ATE0\r\r\nOK\r\n"); }
-
-  std::string Drain() {
     std::string out;
     const int64_t limit = now_ + 60000;
     while (std::optional<int64_t> next = modem().NextWake()) {
@@ -61,6 +62,8 @@ class SimTest : public ::testing::Test {
     }
     return out;
   }
+  std::string Command(const std::string& line) { return Write(line + "\r"); }
+  void EchoOff() { ASSERT_EQ(Command("ATE0"), "ATE0\r\r\nOK\r\n"); }
 
   std::unique_ptr<Modem> modem_;
   int64_t now_ = 1000;

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -36,8 +35,7 @@ class TermiosPortTest : public ::testing::Test {
   void SetUp() override {
     char name[256];
     ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
-    slave_path_ = name;
-    Map(slave_path_, "COM7");
+    Map(name, "COM7");
   }
   void TearDown() override {
     if (master_ >= 0) close(master_);
@@ -56,12 +54,10 @@ class TermiosPortTest : public ::testing::Test {
   // What the modem side received, read until `count` bytes or the bound.
   std::string ReadMaster(size_t count) {
     std::string got;
-    while (got.size() < count) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, kWaitMs) <= 0) break;
-      char buf[256];
-      ssize_t n = read(master_, buf, sizeof buf);
-      if (n <= 0) break;
+    char buf[256];
+    pollfd p{master_, POLLIN, 0};
+    for (ssize_t n = 0; got.size() < count && poll(&p, 1, kWaitMs) > 0 &&
+                        (n = read(master_, buf, sizeof buf)) > 0;) {
       got.append(buf, static_cast<size_t>(n));
     }
     return got;
@@ -78,14 +74,18 @@ class TermiosPortTest : public ::testing::Test {
     return got;
   }
 
+  void HangUp() {
+    close(master_);
+    master_ = -1;
+  }
+
   int master_ = -1;
   int slave_ = -1;
-  std::string slave_path_;
   MemoryRegistry registry_;
   TermiosPort port_{registry_};
 };
 
-TEST_F(TermiosPortTest, PortNumbersResolveThroughTheMap) {
+TEST_F(TermiosPortTest, PortNumbersResolveThroughTheMapToATerminal) {
   Map("/dev/ttyUSB0", "COM3");
   Map("/dev/ttyUSB1", "com4");
   Map("/dev/ttyACM0", " COM5 ");
@@ -95,74 +95,58 @@ TEST_F(TermiosPortTest, PortNumbersResolveThroughTheMap) {
   const struct {
     int16_t port;
     const char* device;
-  } cases[] = {
-      {3, "/dev/ttyUSB0"}, {4, "/dev/ttyUSB1"}, {5, "/dev/ttyACM0"}, {33, "/dev/ttyUSB9"},
-      {6, "/dev/ttyS5"},   {1, "/dev/ttyS0"},   {12, "/dev/ttyS11"},
-  };
+  } cases[] = {{3, "/dev/ttyUSB0"}, {4, "/dev/ttyUSB1"}, {5, "/dev/ttyACM0"},
+               {33, "/dev/ttyUSB9"}, {6, "/dev/ttyS5"},   {1, "/dev/ttyS0"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(TermiosPort::ResolveDevice(registry_, c.port), c.device) << "COM" << c.port;
+    SCOPED_TRACE("COM" + std::to_string(c.port));
+    EXPECT_EQ(TermiosPort::ResolveDevice(registry_, c.port), c.device);
   }
-  EXPECT_EQ(TermiosPort::ResolveDevice(registry_, kPort), slave_path_);
   EXPECT_EQ(registry_.OpenHandles(), 0);
-  MemoryRegistry empty;
-  EXPECT_EQ(TermiosPort::ResolveDevice(empty, 3), "/dev/ttyS2");
-}
 
-TEST_F(TermiosPortTest, OpeningFailsForMissingOrUnsuitableDevices) {
+  // Opening needs a terminal that exists.
   Map("/nonexistent/tty", "COM8");
   Map("/dev/null", "COM9");
-  const struct {
-    int16_t port;
-    int error;
-  } cases[] = {{8, kInvalidPortNumber}, {9, kInvalidPortNumber}, {250, kInvalidPortNumber}};
-  for (const auto& c : cases) {
-    port_.SetCommPort(c.port);
-    EXPECT_EQ(ErrorOf([&] { port_.SetPortOpen(true); }), c.error) << "COM" << c.port;
+  for (int16_t port : {8, 9, 250}) {
+    SCOPED_TRACE("COM" + std::to_string(port));
+    port_.SetCommPort(port);
+    EXPECT_EQ(ErrorOf([&] { port_.SetPortOpen(true); }), kInvalidPortNumber);
     EXPECT_FALSE(port_.PortOpen());
   }
   EXPECT_EQ(ErrorOf([&] { port_.SetCommPort(0); }), kInvalidPortNumber);
-  EXPECT_EQ(ErrorOf([&] { port_.SetCommPort(-1); }), kInvalidPortNumber);
 }
 
-TEST_F(TermiosPortTest, OpenIsExclusive) {
+TEST_F(TermiosPortTest, OpenIsExclusiveAndGuardsTheOtherCalls) {
+  EXPECT_EQ(ErrorOf([&] { port_.Output("AT\r"); }), kPortNotOpen);
+  EXPECT_EQ(ErrorOf([&] { port_.Input(); }), kPortNotOpen);
+  EXPECT_EQ(ErrorOf([&] { port_.WaitForInput(0); }), kPortNotOpen);
   OpenPort();
-  EXPECT_EQ(port_.device(), slave_path_);
   EXPECT_EQ(ErrorOf([&] { port_.SetPortOpen(true); }), kPortAlreadyOpen) << "same object";
+  EXPECT_EQ(ErrorOf([&] { port_.SetCommPort(3); }), kPortOpenNotAllowed);
+  EXPECT_EQ(port_.CommPort(), kPort);
 
   TermiosPort other(registry_);
   other.SetCommPort(kPort);
   EXPECT_EQ(ErrorOf([&] { other.SetPortOpen(true); }), kPortAlreadyOpen) << "second opener";
-
   port_.SetPortOpen(false);
   port_.SetPortOpen(false);  // closing a closed port is fine
   EXPECT_EQ(ErrorOf([&] { other.SetPortOpen(true); }), 0) << "free again after close";
   EXPECT_TRUE(other.PortOpen());
 }
 
-TEST_F(TermiosPortTest, ClosedPortRefusesIOAndOpenPortRefusesNewNumber) {
-  EXPECT_EQ(ErrorOf([&] { port_.Output("AT\r"); }), kPortNotOpen);
-  EXPECT_EQ(ErrorOf([&] { port_.Input(); }), kPortNotOpen);
-  EXPECT_EQ(ErrorOf([&] { port_.WaitForInput(0); }), kPortNotOpen);
-  OpenPort();
-  EXPECT_EQ(ErrorOf([&] { port_.SetCommPort(3); }), kPortOpenNotAllowed);
-  EXPECT_EQ(port_.CommPort(), kPort);
-}
-
 TEST_F(TermiosPortTest, SettingsAreCheckedWhenSet) {
-  const char* good[] = {"2400,n,8,1",        "9600,n,8,1",   "14400,n,8,1",  "19200,n,8,1",
-                        "28800,n,8,1",       "38400,n,8,1",  "57600,n,8,1",  "115200,n,8,1",
-                        "230400,n,8,1",      "460800,n,8,1", "128000,n,8,1", "256000,n,8,1",
-                        "4800,E,7,2",        "300,o,7,1",    "1200,m,8,1",   "110,s,5,2",
-                        " 9600 , n , 8 , 1 "};
-  const char* bad[] = {
-      "12345,n,8,1", "0,n,8,1",      "9600,x,8,1", "9600,n,9,1",       "9600,n,4,1",
-      "9600,n,8,3",  "9600,n,8,1.5", "9600,n,8",   "9600,n,8,1,1",     "",
-      "abc,n,8,1",   "-9600,n,8,1",  "9600,,8,1",  "99999999999,n,8,1"};
+  const char* good[] = {"2400,n,8,1",  "14400,n,8,1", "128000,n,8,1", "256000,n,8,1",
+                        "460800,n,8,1", "4800,E,7,2", "300,o,7,1",    "1200,m,8,1",
+                        "110,s,5,2",    " 9600 , n , 8 , 1 "};
+  const char* bad[] = {"12345,n,8,1",  "0,n,8,1",      "-9600,n,8,1", "99999999999,n,8,1",
+                       "9600,x,8,1",   "9600,,8,1",    "9600,n,9,1",  "9600,n,4,1",
+                       "9600,n,8,3",   "9600,n,8,1.5", "9600,n,8",    "9600,n,8,1,1",
+                       ""};
   // Applied at once on an open port, too: a pty takes every rate.
   for (bool open : {false, true}) {
+    SCOPED_TRACE(open ? "open" : "closed");
     if (open) OpenPort();
     for (const char* text : good) {
-      EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text << " open=" << open;
+      EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text;
     }
     for (const char* text : bad) {
       EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), kInvalidPropertyValue) << text;
@@ -195,7 +179,7 @@ TEST_F(TermiosPortTest, LineSettingsReachTheDevice) {
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
 }
 
-TEST_F(TermiosPortTest, BytesPassUnchangedBothWays) {
+TEST_F(TermiosPortTest, BytesPassUnchangedBothWaysInPiecesOfInputLen) {
   OpenPort();
   EXPECT_FALSE(port_.WaitForInput(0));
   EXPECT_EQ(port_.Input(), "");
@@ -212,6 +196,14 @@ TEST_F(TermiosPortTest, BytesPassUnchangedBothWays) {
   // could read it, so looking without waiting is enough.
   pollfd p{master_, POLLIN, 0};
   EXPECT_EQ(poll(&p, 1, 0), 0) << "nothing echoed back";
+
+  port_.SetInputLen(2);
+  WriteMaster("abcde");
+  ASSERT_TRUE(port_.WaitForInput(kWaitMs));
+  const std::string first = port_.Input();
+  EXPECT_LE(first.size(), 2u) << "InputLen limits each read";
+  EXPECT_EQ(first + ReadPort(5 - first.size()), "abcde");
+  EXPECT_EQ(ErrorOf([&] { port_.SetInputLen(-1); }), kInvalidPropertyValue);
 }
 
 TEST_F(TermiosPortTest, LargeOutputIsWrittenWhole) {
@@ -226,32 +218,17 @@ TEST_F(TermiosPortTest, LargeOutputIsWrittenWhole) {
   EXPECT_EQ(got, big);
 }
 
-TEST_F(TermiosPortTest, InputLenLimitsEachRead) {
+TEST_F(TermiosPortTest, HangUpSeenByTheReaderClosesThePort) {
   OpenPort();
-  port_.SetInputLen(2);
-  WriteMaster("abcde");
-  ASSERT_TRUE(port_.WaitForInput(kWaitMs));
-  std::string first = port_.Input();
-  EXPECT_LE(first.size(), 2u);
-  std::string all = first + ReadPort(5 - first.size());
-  EXPECT_EQ(all, "abcde");
-  EXPECT_EQ(ErrorOf([&] { port_.SetInputLen(-1); }), kInvalidPropertyValue);
-}
-
-TEST_F(TermiosPortTest, HangUpClosesThePortWithNotOpen) {
-  OpenPort();
-  close(master_);
-  master_ = -1;
+  HangUp();
   EXPECT_TRUE(port_.WaitForInput(kWaitMs)) << "a hang-up wakes the waiter";
   EXPECT_EQ(ErrorOf([&] { port_.Input(); }), kPortNotOpen);
   EXPECT_FALSE(port_.PortOpen());
-  EXPECT_EQ(ErrorOf([&] { port_.Output("AT\r"); }), kPortNotOpen);
 }
 
-TEST_F(TermiosPortTest, OutputAfterHangUpRaisesNotOpen) {
+TEST_F(TermiosPortTest, HangUpSeenByTheWriterClosesThePort) {
   OpenPort();
-  close(master_);
-  master_ = -1;
+  HangUp();
   EXPECT_EQ(ErrorOf([&] { port_.Output("AT\r"); }), kPortNotOpen);
   EXPECT_FALSE(port_.PortOpen());
 }

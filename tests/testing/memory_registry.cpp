@@ -173,8 +173,4 @@ bool MemoryRegistry::KeyExists(RegHandle root, const std::string& path) const {
   return keys_.contains(Join(RootId(root).value(), path));
 }
 
-void MemoryRegistry::CreateKeyPath(RegHandle root, const std::string& path) {
-  CreatePath(Join(RootId(root).value(), path));
-}
-
 }  // namespace tarvex::testing

@@ -50,7 +50,6 @@ class MemoryRegistry : public RegistryBackend {
                  const std::string& text);  // REG_SZ with its terminating NUL
   std::optional<Value> Get(RegHandle root, const std::string& path, const std::string& name) const;
   bool KeyExists(RegHandle root, const std::string& path) const;
-  void CreateKeyPath(RegHandle root, const std::string& path);
   int OpenHandles() const { return static_cast<int>(handles_.size()); }
   // Number of successful SetValue / DeleteValue calls, to check that nothing was written.
   int Writes() const { return writes_; }
