@@ -40,20 +40,32 @@ inline constexpr uint32_t kWriteSettleMs = 10;
 class Deadline {
  public:
   enum Kind { kFixed, kSilence };
+  // A silence deadline restarts whenever bytes arrive, so a long listing that
+  // keeps flowing is not cut off; it still ends after kSilenceCapFactor times
+  // its span in all, so a modem that chatters notices (^RSSI every few
+  // seconds) without ever answering cannot hold a call forever.
+  static constexpr uint64_t kSilenceCapFactor = 10;
+
   Deadline(Clock& clock, uint32_t ms, Kind kind) : clock_(clock), kind_(kind) { Restart(ms); }
 
   void Restart(uint32_t ms) {
     ms_ = ms;
-    start_ = clock_.TickCount();
+    start_ = first_ = clock_.TickCount();
   }
   void BytesArrived() {
     if (kind_ == kSilence) start_ = clock_.TickCount();
   }
-  uint32_t Elapsed() const { return clock_.TickCount() - start_; }
-  bool Passed() const { return Elapsed() >= ms_; }
+  bool Passed() const { return Remaining() == 0; }
   uint32_t Remaining() const {
-    const uint32_t elapsed = Elapsed();
-    return elapsed >= ms_ ? 0 : ms_ - elapsed;
+    const uint32_t now = clock_.TickCount();
+    const uint32_t silent = now - start_;
+    uint64_t remaining = silent >= ms_ ? 0 : ms_ - silent;
+    if (kind_ == kSilence) {
+      const uint64_t cap = ms_ * kSilenceCapFactor;
+      const uint32_t total = now - first_;
+      remaining = std::min<uint64_t>(remaining, total >= cap ? 0 : cap - total);
+    }
+    return static_cast<uint32_t>(remaining);
   }
 
  private:
@@ -61,6 +73,7 @@ class Deadline {
   Kind kind_;
   uint32_t ms_ = 0;
   uint32_t start_ = 0;
+  uint32_t first_ = 0;
 };
 
 struct Tarvex::Impl {

@@ -83,6 +83,15 @@ TEST_F(TransactionTest, TheDeadlineCountsSilenceSoAFlowingReplyIsNotCut) {
   EXPECT_EQ(engine().DeviceModel(1), "E173");
 }
 
+TEST_F(TransactionTest, ChatterWithoutAnAnswerStillEndsAtTenTimesTheDeadline) {
+  engine().SetCommandTimeout(1000);
+  auto& step = modem().Expect("AT+CGMM\r");
+  for (uint32_t at = 900; at <= 30000; at += 900) step.ReplyAfter(at, "\r\n^RSSI:18\r\n");
+  const uint32_t start = clock().TickCount();
+  EXPECT_EQ(engine().DeviceModel(1), "TIMEOUT");
+  EXPECT_EQ(clock().TickCount() - start, 10u + 10000u);
+}
+
 TEST_F(TransactionTest, StaleInputIsDroppedBeforeTheCommandIsWritten) {
   // A late USSD answer, a final code of an abandoned command and a notice.
   for (const char* stale :
