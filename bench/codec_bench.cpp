@@ -107,8 +107,8 @@ std::string BytesToHex(const std::vector<uint8_t>& bytes) {
 void Report(benchmark::State& state, size_t allocations) {
   state.counters["allocs"] =
       benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
-  state.counters["pdus/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
+  state.counters["pdus/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_DecodeFloor(benchmark::State& state) {

@@ -17,8 +17,9 @@ namespace {
 
 // A few characters that matter to the alphabet, so that short inputs reach
 // escape pairs, Greek letters and surrogates often.
-constexpr char16_t kInteresting[] = {u'@', u'$', u'_', u'\u20AC', u'[', u'\u0394', u'\u00E7',
-                                     u'\r', u'\n', 0xD83D, 0xDE00, u'\u041F', u'\u00A1', u'\x1B'};
+constexpr char16_t kInteresting[] = {u'@',      u'$',      u'_',      u'\u20AC', u'[',
+                                     u'\u0394', u'\u00E7', u'\r',     u'\n',     0xD83D,
+                                     0xDE00,    u'\u041F', u'\u00A1', u'\x1B'};
 
 }  // namespace
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Most inputs get an index line so that the PDU itself is exercised.
   const bool with_index = size > 0 && (data[0] & 1);
   std::string entry = with_index ? "1\r\n" : "";
-  entry.append(reinterpret_cast<const char*>(data) + (with_index ? 1 : 0), size - (with_index ? 1 : 0));
+  entry.append(reinterpret_cast<const char*>(data) + (with_index ? 1 : 0),
+               size - (with_index ? 1 : 0));
   entry.shrink_to_fit();
   tarvex::SMSDeliver d;
   try {

@@ -38,7 +38,8 @@ size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
   uint8_t septets[11];
   const size_t count = gsm7::EncodeInto(text, septets, sizeof septets);
   if (count == gsm7::kNotGsm || count == 0 || count > sizeof septets) {
-    throw Error(kInvalidArgument, "an alphanumeric sender is 1 to 11 GSM septets: \"" + sender + "\"");
+    throw Error(kInvalidArgument,
+                "an alphanumeric sender is 1 to 11 GSM septets: \"" + sender + "\"");
   }
   const size_t octets = (7 * count + 7) / 8;
   std::memset(out + 2, 0, octets);
@@ -66,9 +67,11 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
   const size_t first = n++;
   // TP-MMS set: no more messages waiting, as networks usually send it.
   pdu[first] = fields.concat ? 0x44 : 0x04;
-  const bool numeric = !fields.sender.empty() &&
-                       AllDigits(std::string_view(fields.sender).substr(fields.sender[0] == '+' ? 1 : 0));
-  n += numeric ? WriteNumber(fields.sender, false, pdu + n) : WriteAlphanumeric(fields.sender, pdu + n);
+  const bool numeric =
+      !fields.sender.empty() &&
+      AllDigits(std::string_view(fields.sender).substr(fields.sender[0] == '+' ? 1 : 0));
+  n += numeric ? WriteNumber(fields.sender, false, pdu + n)
+               : WriteAlphanumeric(fields.sender, pdu + n);
   pdu[n++] = 0x00;  // TP-PID
   const size_t dcs = n++;
   pdu[n++] = Bcd(fields.year);
@@ -90,21 +93,29 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
       throw Error(kInvalidArgument, "concatenation reference, count or number out of range");
     }
     if (c.wide_reference) {
-      const uint8_t h[7] = {0x06, 0x08, 0x04, static_cast<uint8_t>(c.reference >> 8),
-                            static_cast<uint8_t>(c.reference & 0xFF), static_cast<uint8_t>(c.total),
+      const uint8_t h[7] = {0x06,
+                            0x08,
+                            0x04,
+                            static_cast<uint8_t>(c.reference >> 8),
+                            static_cast<uint8_t>(c.reference & 0xFF),
+                            static_cast<uint8_t>(c.total),
                             static_cast<uint8_t>(c.sequence)};
       std::memcpy(header, h, sizeof h);
       header_octets = 7;
     } else {
-      const uint8_t h[6] = {0x05, 0x00, 0x03, static_cast<uint8_t>(c.reference),
-                            static_cast<uint8_t>(c.total), static_cast<uint8_t>(c.sequence)};
+      const uint8_t h[6] = {0x05,
+                            0x00,
+                            0x03,
+                            static_cast<uint8_t>(c.reference),
+                            static_cast<uint8_t>(c.total),
+                            static_cast<uint8_t>(c.sequence)};
       std::memcpy(header, h, sizeof h);
       header_octets = 6;
     }
   }
   const auto coding = fields.eight_bit    ? codec_detail::Coding::kEightBit
                       : fields.force_ucs2 ? codec_detail::Coding::kUcs2
-                                        : codec_detail::Coding::kAuto;
+                                          : codec_detail::Coding::kAuto;
   n += codec_detail::WriteUserData(fields.text, header, header_octets, coding, &pdu[dcs], pdu + n);
 
   std::string hex(2 * n, '\0');

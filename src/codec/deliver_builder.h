@@ -11,17 +11,17 @@ namespace tarvex {
 
 struct DeliverFields {
   std::string service_centre = "+31624000000";  // "" gives the length octet 00
-  std::string sender = "+31612345678";  // "+digits", digits, or letters (alphanumeric)
+  std::string sender = "+31612345678";          // "+digits", digits, or letters (alphanumeric)
   int year = 2026, month = 12, day = 6, hour = 9, minute = 30, second = 0;
-  int zone_quarters = 4;                // +01:00
+  int zone_quarters = 4;  // +01:00
   std::u16string text;
-  bool force_ucs2 = false;              // else UCS2 only when GSM 7-bit cannot carry it
-  bool eight_bit = false;               // TP-DCS 04, one octet per unit (low byte)
+  bool force_ucs2 = false;  // else UCS2 only when GSM 7-bit cannot carry it
+  bool eight_bit = false;   // TP-DCS 04, one octet per unit (low byte)
   struct Concat {
-    int reference = 0;                  // 0..255, or 0..65535 with wide_reference
+    int reference = 0;  // 0..255, or 0..65535 with wide_reference
     int total = 1;
     int sequence = 1;
-    bool wide_reference = false;        // element 08 instead of 00
+    bool wide_reference = false;  // element 08 instead of 00
   };
   std::optional<Concat> concat;
 };

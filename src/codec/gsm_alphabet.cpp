@@ -13,10 +13,10 @@ constexpr std::array<char16_t, 128> kDefault = [] {
   std::array<char16_t, 128> t{};
   for (int i = 0x20; i < 0x80; ++i) t[i] = static_cast<char16_t>(i);
   constexpr char16_t kLow[32] = {
-      u'@',     u'\u00A3', u'$',     u'\u00A5', u'\u00E8', u'\u00E9', u'\u00F9', u'\u00EC',
-      u'\u00F2', u'\u00C7', u'\n',    u'\u00D8', u'\u00F8', u'\r',    u'\u00C5', u'\u00E5',
-      u'\u0394', u'_',     u'\u03A6', u'\u0393', u'\u039B', u'\u03A9', u'\u03A0', u'\u03A8',
-      u'\u03A3', u'\u0398', u'\u039E', kNoChar,  u'\u00C6', u'\u00E6', u'\u00DF', u'\u00C9'};
+      u'@',      u'\u00A3', u'$',      u'\u00A5', u'\u00E8', u'\u00E9', u'\u00F9', u'\u00EC',
+      u'\u00F2', u'\u00C7', u'\n',     u'\u00D8', u'\u00F8', u'\r',     u'\u00C5', u'\u00E5',
+      u'\u0394', u'_',      u'\u03A6', u'\u0393', u'\u039B', u'\u03A9', u'\u03A0', u'\u03A8',
+      u'\u03A3', u'\u0398', u'\u039E', kNoChar,   u'\u00C6', u'\u00E6', u'\u00DF', u'\u00C9'};
   for (int i = 0; i < 32; ++i) t[i] = kLow[i];
   t[0x24] = u'\u00A4';
   t[0x40] = u'\u00A1';
@@ -40,7 +40,7 @@ struct ExtensionEntry {
   char16_t c;
 };
 constexpr ExtensionEntry kExtension[] = {
-    {0x0A, u'\f'}, {0x14, u'^'}, {0x28, u'{'}, {0x29, u'}'},  {0x2F, u'\\'},
+    {0x0A, u'\f'}, {0x14, u'^'}, {0x28, u'{'}, {0x29, u'}'}, {0x2F, u'\\'},
     {0x3C, u'['},  {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'\u20AC'}};
 
 constexpr std::array<char16_t, 128> kExtensionByValue = [] {
@@ -68,18 +68,30 @@ constexpr std::array<int16_t, 256> kLatin = [] {
 
 int16_t LookupWide(char16_t c) {
   switch (c) {  // the Greek capitals of the default table, and the euro sign
-    case u'\u0394': return 0x10;
-    case u'\u03A6': return 0x12;
-    case u'\u0393': return 0x13;
-    case u'\u039B': return 0x14;
-    case u'\u03A9': return 0x15;
-    case u'\u03A0': return 0x16;
-    case u'\u03A8': return 0x17;
-    case u'\u03A3': return 0x18;
-    case u'\u0398': return 0x19;
-    case u'\u039E': return 0x1A;
-    case u'\u20AC': return kEscaped | 0x65;
-    default: return kNone;
+    case u'\u0394':
+      return 0x10;
+    case u'\u03A6':
+      return 0x12;
+    case u'\u0393':
+      return 0x13;
+    case u'\u039B':
+      return 0x14;
+    case u'\u03A9':
+      return 0x15;
+    case u'\u03A0':
+      return 0x16;
+    case u'\u03A8':
+      return 0x17;
+    case u'\u03A3':
+      return 0x18;
+    case u'\u0398':
+      return 0x19;
+    case u'\u039E':
+      return 0x1A;
+    case u'\u20AC':
+      return kEscaped | 0x65;
+    default:
+      return kNone;
   }
 }
 

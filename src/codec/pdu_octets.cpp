@@ -114,9 +114,9 @@ std::string SemiOctetsToText(const uint8_t* octets, size_t digits) {
 MessageTimeValue TimeStampToDate(const uint8_t* stamp) {
   int year = SwappedPair(stamp[0]);
   year += year < 30 ? 2000 : 1900;
-  MessageTimeValue t = MakeMessageTime(year, SwappedPair(stamp[1]), SwappedPair(stamp[2]),
-                                       SwappedPair(stamp[3]), SwappedPair(stamp[4]),
-                                       SwappedPair(stamp[5]));
+  MessageTimeValue t =
+      MakeMessageTime(year, SwappedPair(stamp[1]), SwappedPair(stamp[2]), SwappedPair(stamp[3]),
+                      SwappedPair(stamp[4]), SwappedPair(stamp[5]));
   const uint8_t zone = stamp[6];
   const int tens = zone & 0x07;
   const int units = zone >> 4;
@@ -125,16 +125,15 @@ MessageTimeValue TimeStampToDate(const uint8_t* stamp) {
   return t;
 }
 
-MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int minute,
-                                 int second) {
+MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int minute, int second) {
   // Month first (it moves the year), then everything else as a count of
   // seconds from the first of that month, as DateSerial + TimeSerial would.
   int64_t m0 = static_cast<int64_t>(month) - 1;
   int64_t y = year + (m0 >= 0 ? m0 / 12 : -((11 - m0) / 12));
   m0 -= (y - year) * 12;
   const int64_t month_days = DaysFromCivil(y, m0 + 1, 1);
-  int64_t seconds = (month_days + day - 1) * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60 +
-                    second;
+  int64_t seconds =
+      (month_days + day - 1) * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60 + second;
   int64_t days = seconds >= 0 ? seconds / 86400 : -((86399 - seconds) / 86400);
   const int64_t in_day = seconds - days * 86400;
 
@@ -186,8 +185,8 @@ size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t hea
     const size_t n = gsm7::EncodeInto(text, septets, capacity);
     if (n != gsm7::kNotGsm) {
       if (n > capacity) {
-        throw Error(kInvalidArgument, "text too long: " + std::to_string(n) +
-                                          " septets, at most " + std::to_string(capacity));
+        throw Error(kInvalidArgument, "text too long: " + std::to_string(n) + " septets, at most " +
+                                          std::to_string(capacity));
       }
       const size_t octets = (7 * (skip + n) + 7) / 8;
       std::memset(out + 1, 0, octets);
@@ -203,9 +202,9 @@ size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t hea
   const bool ucs2 = coding == Coding::kUcs2;
   const size_t capacity = ucs2 ? room / 2 : room;
   if (text.size() > capacity) {
-    throw Error(kInvalidArgument,
-                "text too long: " + std::to_string(text.size()) + (ucs2 ? " UTF-16 units" : " octets") +
-                    ", at most " + std::to_string(capacity));
+    throw Error(kInvalidArgument, "text too long: " + std::to_string(text.size()) +
+                                      (ucs2 ? " UTF-16 units" : " octets") + ", at most " +
+                                      std::to_string(capacity));
   }
   if (header_octets != 0) std::memcpy(out + 1, header, header_octets);
   uint8_t* p = out + 1 + header_octets;

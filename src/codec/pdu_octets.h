@@ -72,8 +72,7 @@ std::string SemiOctetsToText(const uint8_t* octets, size_t digits);
 MessageTimeValue TimeStampToDate(const uint8_t* stamp);
 // Calendar fields with carry-over (month 13 is January of the next year, 60
 // seconds one minute, day 0 the last day of the month before) and the DATE.
-MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int minute,
-                                 int second);
+MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int minute, int second);
 
 // How WriteUserData codes a text: kAuto takes the GSM 7-bit alphabet when it
 // can carry the text, else UCS2.

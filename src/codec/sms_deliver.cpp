@@ -67,13 +67,22 @@ enum class Alphabet { kGsm7, kEightBit, kUcs2 };
 // its octets come through one character each.
 Alphabet AlphabetOf(uint8_t dcs) {
   switch (dcs >> 4) {
-    case 0x0: case 0x1: case 0x2: case 0x3:
-    case 0x4: case 0x5: case 0x6: case 0x7:
+    case 0x0:
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
+    case 0x5:
+    case 0x6:
+    case 0x7:
       if (dcs & 0x20) return Alphabet::kEightBit;
       switch ((dcs >> 2) & 0x03) {
-        case 1: return Alphabet::kEightBit;
-        case 2: return Alphabet::kUcs2;
-        default: return Alphabet::kGsm7;
+        case 1:
+          return Alphabet::kEightBit;
+        case 2:
+          return Alphabet::kUcs2;
+        default:
+          return Alphabet::kGsm7;
       }
     case 0xE:
       return Alphabet::kUcs2;
@@ -153,9 +162,12 @@ void Trim(std::string_view text, std::string& out) {
 
 const char* DataCodingAlphabet(int data_coding) {
   switch (AlphabetOf(static_cast<uint8_t>(data_coding))) {
-    case Alphabet::kEightBit: return "8bit";
-    case Alphabet::kUcs2: return "UCS2";
-    default: return "GSM7";
+    case Alphabet::kEightBit:
+      return "8bit";
+    case Alphabet::kUcs2:
+      return "UCS2";
+    default:
+      return "GSM7";
   }
 }
 

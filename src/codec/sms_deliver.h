@@ -47,9 +47,9 @@ class SMSDeliver {
   void SetMultiPartSMSNumber(int16_t v) { multi_part_number_ = v; }
 
   // Extra facts from the last Decode.
-  int DataCoding() const { return data_coding_; }     // TP-DCS octet
-  int SenderType() const { return sender_type_; }     // type-of-address octet
-  bool IsSubmit() const { return is_submit_; }        // a stored outgoing message
+  int DataCoding() const { return data_coding_; }  // TP-DCS octet
+  int SenderType() const { return sender_type_; }  // type-of-address octet
+  bool IsSubmit() const { return is_submit_; }     // a stored outgoing message
 
   // Leaves the argument holding the PDU alone (the text after the first CR LF).
   void Decode(std::string& SMSDeliverPDU);

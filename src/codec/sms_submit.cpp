@@ -32,9 +32,9 @@ std::string_view NormalisedNumber(const std::string& number) {
   bool ok = !digits.empty() && digits.size() <= 20;
   for (char c : digits) ok = ok && c >= '0' && c <= '9';
   if (!ok) {
-    throw Error(kInvalidArgument,
-                "destination number must be 1 to 20 digits, optionally after \"+\": \"" + number +
-                    "\"");
+    throw Error(
+        kInvalidArgument,
+        "destination number must be 1 to 20 digits, optionally after \"+\": \"" + number + "\"");
   }
   return digits;
 }
@@ -73,26 +73,31 @@ std::string SMSSubmit::Encode() {
   size_t n = WriteHead(0x11, digits, pdu);  // SMS-SUBMIT, relative TP-VP
   const size_t dcs = n++;
   pdu[n++] = 0xFF;  // TP-VP: the longest relative period
-  n += codec_detail::WriteUserData(MessageText, nullptr, 0, codec_detail::Coding::kAuto,
-                                   &pdu[dcs], pdu + n);
+  n += codec_detail::WriteUserData(MessageText, nullptr, 0, codec_detail::Coding::kAuto, &pdu[dcs],
+                                   pdu + n);
   StoreNumber(PhoneNumber, digits);
   return ToHex(pdu, n);
 }
 
 std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart) {
   const std::string_view digits = NormalisedNumber(PhoneNumber);
-  const bool ref_ok = REFID.size() == 2 && codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] >= 0 &&
+  const bool ref_ok = REFID.size() == 2 &&
+                      codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] >= 0 &&
                       codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])] >= 0;
   if (!ref_ok || Total < 1 || Total > 255 || ThisPart < 1 || ThisPart > 255) {
-    throw Error(kInvalidArgument, "concatenation needs a reference of two hex digits and a part "
-                                  "count and part number from 1 to 255");
+    throw Error(kInvalidArgument,
+                "concatenation needs a reference of two hex digits and a part "
+                "count and part number from 1 to 255");
   }
   // TS 23.040 9.2.3.24.1: concatenated short messages, 8-bit reference.
   const uint8_t header[6] = {
-      0x05, 0x00, 0x03,
+      0x05,
+      0x00,
+      0x03,
       static_cast<uint8_t>(codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] << 4 |
                            codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])]),
-      static_cast<uint8_t>(Total), static_cast<uint8_t>(ThisPart)};
+      static_cast<uint8_t>(Total),
+      static_cast<uint8_t>(ThisPart)};
   uint8_t pdu[kMaxPduOctets];
   size_t n = WriteHead(0x41, digits, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
   const size_t dcs = n++;

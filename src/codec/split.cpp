@@ -28,7 +28,8 @@ std::vector<std::u16string> SplitForParts(std::u16string_view text) {
     size_t end = begin;
     if (septets) {
       int used = 0;
-      while (end < text.size() && used + gsm7::SeptetLength(text[end]) <= SMSSubmit::kMaxPartSeptets) {
+      while (end < text.size() &&
+             used + gsm7::SeptetLength(text[end]) <= SMSSubmit::kMaxPartSeptets) {
         used += gsm7::SeptetLength(text[end]);
         ++end;
       }

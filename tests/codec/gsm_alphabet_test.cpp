@@ -23,13 +23,13 @@ TEST(GsmAlphabetTest, CharactersAndTheirSeptets) {
     char16_t c;
     std::vector<uint8_t> septets;  // empty: not in the alphabet
   } kCases[] = {
-      {u'@', {0x00}},      {u'\u00A3', {0x01}}, {u'$', {0x02}},      {u'\u0394', {0x10}},
-      {u'_', {0x11}},      {u'\u039E', {0x1A}}, {u'\u00C9', {0x1F}}, {u'\u00A4', {0x24}},
-      {u'\u00A1', {0x40}}, {u'\u00A7', {0x5F}}, {u'\u00BF', {0x60}}, {u'\u00E0', {0x7F}},
-      {u'\u20AC', {27, 0x65}}, {u'[', {27, 0x3C}}, {u']', {27, 0x3E}}, {u'{', {27, 0x28}},
-      {u'}', {27, 0x29}},  {u'\\', {27, 0x2F}}, {u'^', {27, 0x14}},  {u'~', {27, 0x3D}},
-      {u'|', {27, 0x40}},  {u'\f', {27, 0x0A}}, {u'`', {}},          {u'\u00E7', {}},
-      {u'\u03B1', {}},     {u'\u2126', {}},     {u'\t', {}},         {u'\u0000', {}},
+      {u'@', {0x00}},          {u'\u00A3', {0x01}}, {u'$', {0x02}},      {u'\u0394', {0x10}},
+      {u'_', {0x11}},          {u'\u039E', {0x1A}}, {u'\u00C9', {0x1F}}, {u'\u00A4', {0x24}},
+      {u'\u00A1', {0x40}},     {u'\u00A7', {0x5F}}, {u'\u00BF', {0x60}}, {u'\u00E0', {0x7F}},
+      {u'\u20AC', {27, 0x65}}, {u'[', {27, 0x3C}},  {u']', {27, 0x3E}},  {u'{', {27, 0x28}},
+      {u'}', {27, 0x29}},      {u'\\', {27, 0x2F}}, {u'^', {27, 0x14}},  {u'~', {27, 0x3D}},
+      {u'|', {27, 0x40}},      {u'\f', {27, 0x0A}}, {u'`', {}},          {u'\u00E7', {}},
+      {u'\u03B1', {}},         {u'\u2126', {}},     {u'\t', {}},         {u'\u0000', {}},
   };
   for (const auto& c : kCases) {
     const std::u16string text(1, c.c);
@@ -51,7 +51,7 @@ TEST(GsmAlphabetTest, CharactersAndTheirSeptets) {
 TEST(GsmAlphabetTest, EscapesCountsAndEncodeIntoCapacity) {
   EXPECT_EQ(From({27, 'a'}), u"a");  // no extension for 'a': its default character
   EXPECT_EQ(From({27, 0x00}), u"@");
-  EXPECT_EQ(From({'x', 27}), u"x ");  // a lone escape at the end
+  EXPECT_EQ(From({'x', 27}), u"x ");      // a lone escape at the end
   EXPECT_EQ(From({27, 27, 'b'}), u" b");  // the further-table escape
 
   const std::u16string text = u"[x]\u20AC\u0394";

@@ -38,8 +38,8 @@ TEST(SMSSubmitTest, Encode) {
       {"UCS2 Cyrillic", "+123", u"\u041F\u0440\u0438\u0432\u0435\u0442",
        "001100039121F30008FF0C041F04400438043204350442", "123"},
       {"UCS2 surrogate pair", "+123", u"\U0001F600", "001100039121F30008FF04D83DDE00", "123"},
-      {"20 digits", "+12345678901234567890", u"a",
-       "0011001491214365870921436587090000FF0161", "12345678901234567890"},
+      {"20 digits", "+12345678901234567890", u"a", "0011001491214365870921436587090000FF0161",
+       "12345678901234567890"},
   };
   for (const auto& c : kCases) {
     SMSSubmit s;
@@ -60,8 +60,7 @@ TEST(SMSSubmitTest, EncodeLongSMS) {
   } kCases[] = {
       {"documented", "2A", 2, 2, u"abc", "004100039121F300000A0500032A0202C2E231"},
       {"lower-case reference", "a7", 3, 1, u"abc", "004100039121F300000A050003A70301C2E231"},
-      {"UCS2 part", "2A", 2, 2, u"\u041F\u0440",
-       "004100039121F300080A0500032A0202041F0440"},
+      {"UCS2 part", "2A", 2, 2, u"\u041F\u0440", "004100039121F300080A0500032A0202041F0440"},
   };
   for (const auto& c : kCases) {
     SMSSubmit s;
@@ -73,8 +72,8 @@ TEST(SMSSubmitTest, EncodeLongSMS) {
   s.PhoneNumber = "+123";
   s.MessageText = std::u16string(153, u'x');
   const std::string pdu = s.EncodeLongSMS("01", 2, 1);
-  EXPECT_EQ(pdu.substr(18, 2), "A0");           // 160 septets
-  EXPECT_EQ(pdu.size(), 20u + 2 * 140);         // 140 octets of user data
+  EXPECT_EQ(pdu.substr(18, 2), "A0");    // 160 septets
+  EXPECT_EQ(pdu.size(), 20u + 2 * 140);  // 140 octets of user data
 }
 
 // The most a message or part holds goes (full ones are in the round trips of
@@ -115,9 +114,19 @@ TEST(SMSSubmitTest, BadArgumentsBuildNothing) {
     std::string ref = "01";
     int total = 2, part = 1;
   } kCases[] = {
-      {""}, {"+"}, {"12a4"}, {"++123"}, {"1 23"}, {"123456789012345678901"}, {"+123", "1"},
-      {"+123", "1AB"}, {"+123", "G1"}, {"+123", "01", 0, 1}, {"+123", "01", 256, 1},
-      {"+123", "01", 2, 0}, {"+123", "01", 2, 256},
+      {""},
+      {"+"},
+      {"12a4"},
+      {"++123"},
+      {"1 23"},
+      {"123456789012345678901"},
+      {"+123", "1"},
+      {"+123", "1AB"},
+      {"+123", "G1"},
+      {"+123", "01", 0, 1},
+      {"+123", "01", 256, 1},
+      {"+123", "01", 2, 0},
+      {"+123", "01", 2, 256},
   };
   for (const auto& c : kCases) {
     SMSSubmit s;

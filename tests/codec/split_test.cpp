@@ -30,7 +30,8 @@ TEST(SplitTest, PartSizes) {
       {"71 UCS2", std::u16string(71, u'\u0416'), {67, 4}},
       {"a surrogate pair is not cut", std::u16string(66, u'\u0416') + u"\U0001F600abc", {66, 5}},
       {"one unit outside GSM makes all UCS2", std::u16string(100, u'a') + u"\u0416", {67, 34}},
-      {"escapes count once in UCS2", std::u16string(600, u'{') + u"\u00E7",
+      {"escapes count once in UCS2",
+       std::u16string(600, u'{') + u"\u00E7",
        {67, 67, 67, 67, 67, 67, 67, 67, 65}},
   };
   for (const auto& c : kCases) {

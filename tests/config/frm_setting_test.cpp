@@ -33,8 +33,7 @@ std::string Look(const frmSetting& f) {
   std::string enabled = std::string(f.cboCommPort().enabled ? " lists" : "") +
                         (f.ApplyEnabled() ? " apply" : "") + (f.RemoveEnabled() ? " remove" : "");
   return "#" + std::to_string(f.SelectedSlot()) + " '" + f.txtDeviceName() + "' " +
-         f.cboCommPort().Text() + "/" + f.cboBaudRate().Text() +
-         (enabled.empty() ? " -" : enabled);
+         f.cboCommPort().Text() + "/" + f.cboBaudRate().Text() + (enabled.empty() ? " -" : enabled);
 }
 
 using Step = std::function<void(frmSetting&)>;
@@ -106,50 +105,82 @@ TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
 
 const std::map<std::string, std::string> kSlot1 = {
     {"dvp1", "3"}, {"dvb1", "115200"}, {"dvn1", "  Front desk "}};
-const Values kSlot1Deleted = {{"dvp1", std::nullopt}, {"dvb1", std::nullopt},
-                              {"dvn1", std::nullopt}};
+const Values kSlot1Deleted = {
+    {"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}};
 
 INSTANTIATE_TEST_SUITE_P(
     Dialog, FrmSettingScenario,
-    ::testing::Values(
-        Scenario{"Opening", kSlot1, {}, "#0 '' / -", {}},
-        Scenario{"FullyStoredSlotShowsTrimmedName", kSlot1, {Slot(1)},
-                 "#1 'Front desk' 3/115200 lists apply remove", {}},
-        Scenario{"SwitchingToAnEmptySlotClearsTheSelections", kSlot1, {Slot(1), Slot(2)},
-                 "#2 '' / lists", {}},
-        Scenario{"PortOutsideTheListLeavesRemoveDisabled", {{"dvp1", "COM3"}, {"dvb1", "9600"}},
-                 {Slot(1)}, "#1 '' /9600 lists", {}},
-        Scenario{"BaudOutsideTheListMustBePickedAgain", {{"dvp4", "5"}, {"dvb4", "4800"}},
-                 {Slot(4)}, "#4 '' 5/ lists remove", {}},
-        Scenario{"BaudPickedAfterAnUnlistedOne", {{"dvp4", "5"}, {"dvb4", "4800"}},
-                 {Slot(4), Baud("9600")}, "#4 '' 5/9600 lists apply remove", {}},
-        Scenario{"ApplyBlankNameStoresTheSlotLabel", {},
-                 {Slot(3), Port("7"), Baud("460800"), Name("   "), Press(F::kApply)},
-                 "#3 'Modem #3' 7/460800 lists apply remove",
-                 {{"dvp3", "7"}, {"dvb3", "460800"}, {"dvn3", "Modem #3"}}},
-        // The name field holds twenty characters, not bytes.
-        Scenario{"ApplyKeepsALeadingBlankButShowsItTrimmed", {},
-                 {Slot(2), Port("25"), Baud("256000"), Name(" Ünal ÄÖÜ äöü ßéè çñ øå"),
-                  Press(F::kApply)},
-                 "#2 'Ünal ÄÖÜ äöü ßéè çñ' 25/256000 lists apply remove",
-                 {{"dvp2", "25"}, {"dvb2", "256000"}, {"dvn2", " Ünal ÄÖÜ äöü ßéè çñ"}}},
-        Scenario{"ApplyOverStoredValues", kSlot1,
-                 {Slot(1), Port("4"), Baud("2400"), Press(F::kApply)},
-                 "#1 'Front desk' 4/2400 lists apply remove",
-                 {{"dvp1", "4"}, {"dvb1", "2400"}, {"dvn1", "Front desk"}}},
-        Scenario{"RemoveDeletesAllThreeAndKeepsTheSlot", kSlot1, {Slot(1), Press(F::kRemove)},
-                 "#1 '' / lists", kSlot1Deleted},
-        Scenario{"RemoveOfAPartlyStoredSlot", {{"dvp2", "2"}}, {Slot(2), Press(F::kRemove)},
-                 "#2 '' / lists", {{"dvp2", std::nullopt}}},
-        Scenario{"CloseSavesNothingUnapplied", kSlot1,
-                 {Slot(1), Port("9"), Name("Changed"), Press(F::kClose)},
-                 "#1 'Changed' 9/115200 lists apply remove", {}},
-        Scenario{"FailingStoreShowsTheOldValuesAgain", kSlot1,
-                 {Slot(1), Port("8"), Baud("9600"), Name("New"), Press(F::kApply)},
-                 "#1 'Front desk' 3/115200 lists apply remove", {}, true},
-        Scenario{"FailingStoreRemoveLeavesTheSlotConfigured", kSlot1,
-                 {Slot(1), Press(F::kRemove)}, "#1 'Front desk' 3/115200 lists apply remove", {},
-                 true}),
+    ::testing::Values(Scenario{"Opening", kSlot1, {}, "#0 '' / -", {}},
+                      Scenario{"FullyStoredSlotShowsTrimmedName",
+                               kSlot1,
+                               {Slot(1)},
+                               "#1 'Front desk' 3/115200 lists apply remove",
+                               {}},
+                      Scenario{"SwitchingToAnEmptySlotClearsTheSelections",
+                               kSlot1,
+                               {Slot(1), Slot(2)},
+                               "#2 '' / lists",
+                               {}},
+                      Scenario{"PortOutsideTheListLeavesRemoveDisabled",
+                               {{"dvp1", "COM3"}, {"dvb1", "9600"}},
+                               {Slot(1)},
+                               "#1 '' /9600 lists",
+                               {}},
+                      Scenario{"BaudOutsideTheListMustBePickedAgain",
+                               {{"dvp4", "5"}, {"dvb4", "4800"}},
+                               {Slot(4)},
+                               "#4 '' 5/ lists remove",
+                               {}},
+                      Scenario{"BaudPickedAfterAnUnlistedOne",
+                               {{"dvp4", "5"}, {"dvb4", "4800"}},
+                               {Slot(4), Baud("9600")},
+                               "#4 '' 5/9600 lists apply remove",
+                               {}},
+                      Scenario{"ApplyBlankNameStoresTheSlotLabel",
+                               {},
+                               {Slot(3), Port("7"), Baud("460800"), Name("   "), Press(F::kApply)},
+                               "#3 'Modem #3' 7/460800 lists apply remove",
+                               {{"dvp3", "7"}, {"dvb3", "460800"}, {"dvn3", "Modem #3"}}},
+                      // The name field holds twenty characters, not bytes.
+                      Scenario{
+                          "ApplyKeepsALeadingBlankButShowsItTrimmed",
+                          {},
+                          {Slot(2), Port("25"), Baud("256000"), Name(" Ünal ÄÖÜ äöü ßéè çñ øå"),
+                           Press(F::kApply)},
+                          "#2 'Ünal ÄÖÜ äöü ßéè çñ' 25/256000 lists apply remove",
+                          {{"dvp2", "25"}, {"dvb2", "256000"}, {"dvn2", " Ünal ÄÖÜ äöü ßéè çñ"}}},
+                      Scenario{"ApplyOverStoredValues",
+                               kSlot1,
+                               {Slot(1), Port("4"), Baud("2400"), Press(F::kApply)},
+                               "#1 'Front desk' 4/2400 lists apply remove",
+                               {{"dvp1", "4"}, {"dvb1", "2400"}, {"dvn1", "Front desk"}}},
+                      Scenario{"RemoveDeletesAllThreeAndKeepsTheSlot",
+                               kSlot1,
+                               {Slot(1), Press(F::kRemove)},
+                               "#1 '' / lists",
+                               kSlot1Deleted},
+                      Scenario{"RemoveOfAPartlyStoredSlot",
+                               {{"dvp2", "2"}},
+                               {Slot(2), Press(F::kRemove)},
+                               "#2 '' / lists",
+                               {{"dvp2", std::nullopt}}},
+                      Scenario{"CloseSavesNothingUnapplied",
+                               kSlot1,
+                               {Slot(1), Port("9"), Name("Changed"), Press(F::kClose)},
+                               "#1 'Changed' 9/115200 lists apply remove",
+                               {}},
+                      Scenario{"FailingStoreShowsTheOldValuesAgain",
+                               kSlot1,
+                               {Slot(1), Port("8"), Baud("9600"), Name("New"), Press(F::kApply)},
+                               "#1 'Front desk' 3/115200 lists apply remove",
+                               {},
+                               true},
+                      Scenario{"FailingStoreRemoveLeavesTheSlotConfigured",
+                               kSlot1,
+                               {Slot(1), Press(F::kRemove)},
+                               "#1 'Front desk' 3/115200 lists apply remove",
+                               {},
+                               true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
@@ -246,9 +277,9 @@ class SettingsKeysTest : public ::testing::Test {
   // Keys written as words ("Tab", "M-a" for Alt+a...), or text typed a character at a time.
   void Feed(std::initializer_list<std::string> keys) {
     static const std::map<std::string, Key::Type> kNamed = {
-        {"Tab", Key::kTab}, {"S-Tab", Key::kBackTab}, {"Enter", Key::kEnter},
-        {"Esc", Key::kEscape}, {"Up", Key::kUp}, {"Down", Key::kDown},
-        {"End", Key::kEnd}, {"BS", Key::kBackspace}};
+        {"Tab", Key::kTab},    {"S-Tab", Key::kBackTab}, {"Enter", Key::kEnter},
+        {"Esc", Key::kEscape}, {"Up", Key::kUp},         {"Down", Key::kDown},
+        {"End", Key::kEnd},    {"BS", Key::kBackspace}};
     for (const std::string& k : keys) {
       if (auto it = kNamed.find(k); it != kNamed.end()) {
         keys_.Handle({it->second});

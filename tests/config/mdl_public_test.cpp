@@ -25,8 +25,8 @@ TEST(MdlPublicTest, LookupsReadOnlyTheSlotsOwnValues) {
   } cases[] = {
       {"port", kRegLocalMachine, route, "dvp1", "3", GetPortSetting, 1, "3"},
       {"baud", kRegLocalMachine, route, "dvb1", "115200", GetBaudRateSetting, 1, "115200"},
-      {"name keeps its blanks", kRegLocalMachine, names, "dvn2", " GSM 1 ", GetDeviceNameSetting,
-       2, " GSM 1 "},
+      {"name keeps its blanks", kRegLocalMachine, names, "dvn2", " GSM 1 ", GetDeviceNameSetting, 2,
+       " GSM 1 "},
       {"slot 12", kRegLocalMachine, route, "dvp12", "5", GetPortSetting, 12, "5"},
       {"slot -1", kRegLocalMachine, route, "dvp-1", "6", GetPortSetting, -1, "6"},
       {"another slot's value", kRegLocalMachine, route, "dvp2", "3", GetPortSetting, 1, ""},

@@ -182,7 +182,9 @@ TEST_F(SettingsDialogTest, SlotCommandsGoThroughApplyAndRemove) {
       {{"slot", "set", "1", "--port", "COM3", "--baud", "9600"}, 2, "", ""},
       {{"slot", "set", "1", "--port", "3", "--baud", "4800"}, 2, "", ""},
       {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "123456789012345678901"},
-       2, "", ""},
+       2,
+       "",
+       ""},
       {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "  "}, 0, "3", "Modem #1"},
       {{"slot", "set", "1", "--port", "4", "--baud", "9600", "--name", " Desk"}, 0, "4", " Desk"},
       // Without --name the name field keeps what was loaded, trimmed.

@@ -39,7 +39,9 @@ TEST(ParseCommandLineTest, ReadsLinesAsV250Writes) {
       {"+CMGF=0+CMEE", "+CMGF/s/0+CMEE"},
       {"+CMGF?+CMEE", "!"},
       {"+CSCA=\"abc", "!"},
-      {"+", "!"}, {"&", "!"}, {"S=1", "!"},
+      {"+", "!"},
+      {"&", "!"},
+      {"S=1", "!"},
   };
   for (const Case& c : cases) EXPECT_EQ(Shape(c.body), c.shape) << c.body;
 }

@@ -31,7 +31,11 @@ TEST_F(FaultTest, DelayAndChunksTimeTheReplyButNotTheEcho) {
       {"chunks",
        {.chunk = 4, .chunk_gap_ms = 3},
        "AT+CGMI",
-       {{1000, "AT+C"}, {1003, "GMI\r"}, {1006, "\r\nTa"}, {1009, "rvex"}, {1012, "\r\n\r\n"},
+       {{1000, "AT+C"},
+        {1003, "GMI\r"},
+        {1006, "\r\nTa"},
+        {1009, "rvex"},
+        {1012, "\r\n\r\n"},
         {1015, "OK\r\n"}}},
   };
   for (const auto& c : kCases) {

@@ -59,7 +59,7 @@ TEST_F(ModemTest, AnswersLikeAPduModemAndErrorsFollowCmee) {
       {"ATS7=45S7?", "\r\n045\r\n\r\nOK\r\n"},
       {"AT+XYZ", "\r\nERROR\r\n"},
       {"AT+CMGF=0+CMEE", "\r\nERROR\r\n"},  // unreadable line
-      {"hello", ""},  // not a command line: modems keep quiet
+      {"hello", ""},                        // not a command line: modems keep quiet
       {"AT+CMGR=99", "\r\nERROR\r\n"},
       {"AT+CMEE=1;+CMGR=99", "\r\n+CMS ERROR: 321\r\n"},
       {"AT+CREG=7", "\r\n+CME ERROR: 3\r\n"},
@@ -115,9 +115,9 @@ TEST_F(ModemTest, CmgsTakesThePduAfterThePromptAndLogsIt) {
   const std::string long_pdu = part.EncodeLongSMS("A7", 2, 2);
   EXPECT_EQ(Send(long_pdu), "\r\n+CMGS: 2\r\n\r\nOK\r\n");
   ASSERT_EQ(modem().sent().size(), 2u);
-  EXPECT_EQ(SentMessageJson(modem().sent()[0]),
-            R"({"pdu":")" + pdu + R"(","to":"+31611112222","text":"Hi there",)" +
-                R"("ref":"","part":1,"total":1,"mr":1})");
+  EXPECT_EQ(SentMessageJson(modem().sent()[0]), R"({"pdu":")" + pdu +
+                                                    R"(","to":"+31611112222","text":"Hi there",)" +
+                                                    R"("ref":"","part":1,"total":1,"mr":1})");
   EXPECT_EQ(SentMessageJson(modem().sent()[1]),
             R"({"pdu":")" + long_pdu + R"(","to":"+447700900123","text":"second part",)" +
                 R"("ref":"0003A7","part":2,"total":2,"mr":2})");
@@ -212,7 +212,7 @@ class StoredMessagesTest : public ModemTest {
 
 TEST_F(StoredMessagesTest, ListingShowsHeadersAndMarksUnreadRead) {
   EXPECT_EQ(Command("AT+CMGL=0"), "\r\n" + Header("+CMGL: 1,0") + "\r\n" + pdus_[0] + "\r\n" +
-                                    Header("+CMGL: 5,0") + "\r\n" + pdus_[4] + "\r\n\r\nOK\r\n");
+                                      Header("+CMGL: 5,0") + "\r\n" + pdus_[4] + "\r\n\r\nOK\r\n");
   EXPECT_EQ(Command("AT+CMGL=0"), "\r\nOK\r\n");
   std::string read = Command("AT+CMGL=1");
   for (const char* index : {"1", "2", "5"}) {

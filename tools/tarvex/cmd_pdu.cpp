@@ -13,9 +13,9 @@
 #include "codec/sms_submit.h"
 #include "codec/split.h"
 #include "commands.h"
-#include "entry_json.h"
 #include "common/error.h"
 #include "common/text.h"
+#include "entry_json.h"
 
 namespace tarvex::cli {
 namespace {
@@ -71,7 +71,8 @@ int RunEncode(const EncodeOptions& o) {
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) {
     submit.MessageText = parts[i];
-    out += submit.EncodeLongSMS(ref, static_cast<int32_t>(parts.size()), static_cast<int32_t>(i + 1));
+    out +=
+        submit.EncodeLongSMS(ref, static_cast<int32_t>(parts.size()), static_cast<int32_t>(i + 1));
     out += '\n';
   }
   std::cout << out;
@@ -150,8 +151,8 @@ void PrintBlock(const SMSDeliver& d) {
   std::cout << "  MessageID           " << d.MessageID() << '\n'
             << "  PhoneNumber         " << d.PhoneNumber() << "  (type " << Hex2(d.SenderType())
             << ")\n"
-            << "  MessageTime         " << TimeText(t) << "  (zone " << FormatTimeZone(t.zone_quarters)
-            << ")\n"
+            << "  MessageTime         " << TimeText(t) << "  (zone "
+            << FormatTimeZone(t.zone_quarters) << ")\n"
             << "  MessageText         " << text << '\n'
             << "  MultiPartSMS        " << (d.MultiPartSMS() ? "True" : "False") << '\n'
             << "  MultiPartSMSRef     " << d.MultiPartSMSRef() << '\n'
@@ -159,8 +160,8 @@ void PrintBlock(const SMSDeliver& d) {
             << "  MultiPartSMSNumber  " << d.MultiPartSMSNumber() << '\n'
             << "  DataCoding          " << Hex2(d.DataCoding()) << "  ("
             << DataCodingAlphabet(d.DataCoding()) << ")\n"
-            << "  MessageType         " << (d.IsSubmit() ? "SMS-SUBMIT (stored outgoing)" : "SMS-DELIVER")
-            << '\n';
+            << "  MessageType         "
+            << (d.IsSubmit() ? "SMS-SUBMIT (stored outgoing)" : "SMS-DELIVER") << '\n';
 }
 
 int RunDecode(const DecodeOptions& o) {
@@ -226,13 +227,16 @@ void AddPduCommands(CLI::App& app, int& status) {
       "Print the SMS-SUBMIT PDU of a message, as the modem takes it after AT+CMGS=<octets - 1>.\n"
       "A text the GSM 7-bit alphabet cannot carry goes as UCS2 (160 septets or 70 UTF-16 units\n"
       "in one message; 153 or 67 in a part).");
-  encode->add_option("NUMBER", encode_options->number,
-                     "Destination: 1 to 20 digits, with or without a leading '+'; always sent as "
-                     "an international number")
+  encode
+      ->add_option("NUMBER", encode_options->number,
+                   "Destination: 1 to 20 digits, with or without a leading '+'; always sent as "
+                   "an international number")
       ->required()
       ->type_name("");
-  encode->add_option("TEXT", encode_options->text, "The text (UTF-8); put -- before a text that "
-                                                   "starts with '-'")
+  encode
+      ->add_option("TEXT", encode_options->text,
+                   "The text (UTF-8); put -- before a text that "
+                   "starts with '-'")
       ->required()
       ->type_name("");
   CLI::Option* ref = encode->add_option(
@@ -268,14 +272,16 @@ void AddPduCommands(CLI::App& app, int& status) {
       ->type_name("");
   decode->add_option("--index", decode_options->index,
                      "MessageID for bare PDUs given on the command line");
-  decode->add_flag("--json", decode_options->json,
-                   "One JSON object per entry and line: MessageID, PhoneNumber, MessageTime "
-                   "(YYYY-MM-DDTHH:MM:SS as written), MessageText, MultiPartSMS, MultiPartSMSRef, "
-                   "MultiPartSMSCount, MultiPartSMSNumber, TimeZone, DataCoding, Alphabet, "
-                   "SenderType, MessageType; a failed entry gives {\"error\": ..., \"number\": ...}");
+  decode->add_flag(
+      "--json", decode_options->json,
+      "One JSON object per entry and line: MessageID, PhoneNumber, MessageTime "
+      "(YYYY-MM-DDTHH:MM:SS as written), MessageText, MultiPartSMS, MultiPartSMSRef, "
+      "MultiPartSMSCount, MultiPartSMSNumber, TimeZone, DataCoding, Alphabet, "
+      "SenderType, MessageType; a failed entry gives {\"error\": ..., \"number\": ...}");
   decode->footer(
       "Examples:\n"
-      "  tarvex pdu decode --index 3 07919999999999F9040B912143658709F100002111228195058005C8329BFD06\n"
+      "  tarvex pdu decode --index 3 "
+      "07919999999999F9040B912143658709F100002111228195058005C8329BFD06\n"
       "  printf '3\\n001100039121F30000FF0361F118\\n' | tarvex pdu decode --json -");
   decode->callback([decode_options, &status] { status = RunDecode(*decode_options); });
 }

@@ -9,11 +9,11 @@ namespace tarvex::cli {
 // Exit statuses, the same for every command (listed in `tarvex --help`).
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFailure = 1,      // the modem answered ERROR, or an entry failed to decode
-  kExitUsage = 2,        // bad command line
-  kExitNoModem = 3,      // the slot could not be opened or initialised
-  kExitTimeout = 4,      // the modem did not answer in time
-  kExitError = 5,        // any other error (bad argument, port error, store)
+  kExitFailure = 1,  // the modem answered ERROR, or an entry failed to decode
+  kExitUsage = 2,    // bad command line
+  kExitNoModem = 3,  // the slot could not be opened or initialised
+  kExitTimeout = 4,  // the modem did not answer in time
+  kExitError = 5,    // any other error (bad argument, port error, store)
   kExitInterrupted = 130,
 };
 
