@@ -49,6 +49,15 @@ int main(int argc, char** argv) {
   app.name("tarvex");
   app.require_subcommand(1);
   app.footer(
+      "Examples:\n"
+      "  tarvex demo                                  the whole tour against the simulator\n"
+      "  tarvex slot set 1 --port 3 --baud 115200     slot 1 is COM3 (see 'tarvex ports')\n"
+      "  tarvex info -m 1                             maker, model, IMEI, storage\n"
+      "  tarvex send -m 1 +31612345678 'See you at 8'\n"
+      "  tarvex list -m 1 --join --delete             read, join and delete new messages\n"
+      "  tarvex ussd -m 1 '*100#'                     ask for the balance\n"
+      "  tarvex pdu decode --json 0791...             decode a PDU without a modem\n"
+      "\n"
       "Exit status: 0 success; 1 the modem answered ERROR or an entry did not decode;\n"
       "2 bad command line; 3 the slot could not be opened; 4 the modem did not answer\n"
       "in time; 5 any other error; 130 interrupted (Ctrl-C).\n"
