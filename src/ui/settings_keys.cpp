@@ -13,6 +13,32 @@ size_t CountChars(const std::string& text) {
       std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuation(c); }));
 }
 
+// What a text box accepts: no control characters (C0, DEL, C1), nothing that
+// is not a character at all (surrogate halves, beyond U+10FFFF).
+bool IsTypeable(char32_t c) {
+  return c >= 0x20 && !(c >= 0x7F && c <= 0x9F) && !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF;
+}
+
+std::string Utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
 }  // namespace
 
 SettingsKeys::SettingsKeys(frmSetting& form) : form_(form) { FixFocus(); }
@@ -138,10 +164,13 @@ bool SettingsKeys::HandleTextBox(const Key& key) {
   switch (key.type) {
     case Key::kChar: {
       // The text box's length limit stops the typing.
-      if (CountChars(text) >= frmSetting::kDeviceNameMaxLength) return false;
-      text.insert(cursor_, 1, key.ch);
+      if (!IsTypeable(key.ch) || CountChars(text) >= frmSetting::kDeviceNameMaxLength) {
+        return false;
+      }
+      const std::string bytes = Utf8(key.ch);
+      text.insert(cursor_, bytes);
       form_.SetDeviceName(text);
-      ++cursor_;
+      cursor_ += bytes.size();
       return true;
     }
     case Key::kBackspace: {
@@ -182,11 +211,10 @@ bool SettingsKeys::HandleTextBox(const Key& key) {
   }
 }
 
-bool SettingsKeys::PressAccessKey(char letter) {
-  const char upper =
-      (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
+bool SettingsKeys::PressAccessKey(char32_t letter) {
+  const char32_t upper = (letter >= 'a' && letter <= 'z') ? letter - 'a' + 'A' : letter;
   for (const ControlInfo& c : frmSetting::Controls()) {
-    if (c.access_key != 0 && c.access_key == upper) {
+    if (c.access_key != 0 && static_cast<char32_t>(c.access_key) == upper) {
       if (!form_.IsEnabled(c.id)) return false;
       SetFocus(c.id);  // as a toolkit does, the pressed button takes the focus
       return form_.Press(static_cast<int16_t>(c.index));

@@ -9,7 +9,9 @@
 // a closed list change its selection directly; Enter or Space press a focused
 // button; Alt+A, Alt+R, Alt+C press Apply, Remove, Close from anywhere, and
 // the plain letters do so when the focus is not in the name field; Esc (or
-// Ctrl+C) leaves, like Close.
+// Ctrl+C) leaves, like Close.  The name field takes any printable character
+// and keeps it as UTF-8; Left, Right, Backspace and Delete act on whole
+// characters, never on a part of one.
 //
 // One thread; borrows the model, which must outlive it.
 #pragma once
@@ -22,7 +24,7 @@ namespace tarvex::ui {
 
 struct Key {
   enum Type {
-    kChar,  // a printable character, ch
+    kChar,  // a printable character, ch (a Unicode code point)
     kAlt,   // Alt (or Esc) + ch
     kTab,
     kBackTab,
@@ -42,7 +44,7 @@ struct Key {
     kInterrupt,  // Ctrl+C
   };
   Type type;
-  char ch = 0;
+  char32_t ch = 0;
 };
 
 class SettingsKeys {
@@ -62,7 +64,8 @@ class SettingsKeys {
   int Highlight() const { return highlight_; }
   // The first entry the open drop-down shows.
   int ScrollTop() const { return scroll_top_; }
-  // The name field's cursor, in bytes from its start.
+  // The name field's cursor, in bytes of its UTF-8 text from its start;
+  // always at the start of a character.
   size_t Cursor() const { return cursor_; }
 
   // The list control `id` stands for (nullptr for other controls).
@@ -72,7 +75,7 @@ class SettingsKeys {
   bool HandleOpenList(const Key& key);
   bool HandleTextBox(const Key& key);
   bool HandleList(const Key& key);
-  bool PressAccessKey(char letter);
+  bool PressAccessKey(char32_t letter);
   bool Select(ControlId id, int index);
   void MoveFocus(int step);
   // Keeps the focus on an enabled control after the model changed.

@@ -1,17 +1,31 @@
 // The ncurses face of the settings dialog: terminal set-up and tear-down,
 // drawing, and the translation of ncurses input into Key values.  Everything
 // the keys do lives in SettingsKeys, everything the dialog does in frmSetting.
+//
+// It uses the wide-character ncurses under the user's locale, so that the
+// name field takes and shows any character the terminal can show.  Under a
+// locale that cannot show a character (plain "C", say) that character is
+// drawn as '?' and cannot be typed; the dialog works otherwise unchanged.
 #include "ui/settings_tui.h"
 
 #include <curses.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
 #include <optional>
 #include <string>
 #include <vector>
+
+// The model's text is UTF-8; turning its code points into wchar_t by a cast
+// needs wchar_t to hold Unicode, as it does with glibc in every locale.
+#if !defined(__STDC_ISO_10646__)
+#error "wchar_t must hold Unicode code points"
+#endif
 
 #include "config/frm_setting.h"
 #include "ui/settings_keys.h"
@@ -65,18 +79,88 @@ std::string ShortName(ControlId id) {
              : std::string(frmSetting::Control(LabelOf(id)).caption);
 }
 
-// A narrow-character terminal cannot show other characters: one '?' each.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else if ((c & 0xC0) != 0x80) {
-      out += '?';
-    }
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The code point of one character's bytes (a lead byte and its continuation
+// bytes, as the model and the keys cut the text); nullopt when malformed.
+std::optional<char32_t> Decode(std::string_view bytes) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  size_t length = 0;
+  char32_t c = 0;
+  if (lead < 0x80) {
+    length = 1;
+    c = lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    c = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    c = lead & 0x07;
   }
-  return out;
+  if (length == 0 || bytes.size() != length) return std::nullopt;
+  for (size_t i = 1; i < length; ++i) c = (c << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3F);
+  return c;
+}
+
+// What the terminal draws in one or two cells: a character with the marks
+// that combine with it.
+struct Glyph {
+  std::wstring text;
+  int width;   // columns
+  size_t end;  // byte offset just past it in the UTF-8 text
+};
+
+// UTF-8 text as the terminal can show it under the current locale.  A
+// character it cannot show (any non-ASCII one under "C", a control
+// character, a malformed byte, a mark with nothing to sit on) is one '?', so
+// that the columns counted here are the columns drawn.
+std::vector<Glyph> Glyphs(std::string_view text) {
+  std::vector<Glyph> glyphs;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at + 1;
+    while (end < text.size() && IsContinuation(text[end])) ++end;
+    const std::optional<char32_t> c = Decode(text.substr(at, end - at));
+    const auto wc = static_cast<wchar_t>(c.value_or(0));
+    const int width = c && *c != 0 ? wcwidth(wc) : -1;
+    if (width == 0 && !glyphs.empty() && glyphs.back().text.size() < CCHARW_MAX) {
+      glyphs.back().text += wc;
+      glyphs.back().end = end;
+    } else if (width <= 0) {
+      glyphs.push_back({L"?", 1, end});
+    } else {
+      glyphs.push_back({std::wstring(1, wc), width, end});
+    }
+    at = end;
+  }
+  return glyphs;
+}
+
+// The columns glyphs [first, last) take.
+int Width(const std::vector<Glyph>& glyphs, size_t first, size_t last) {
+  int width = 0;
+  for (size_t i = first; i < last && i < glyphs.size(); ++i) width += glyphs[i].width;
+  return width;
+}
+
+// Draws glyphs from `first` on into `width` columns at the cursor position,
+// padded with `fill`; a glyph that does not fit whole is left out with all
+// after it, and the column it leaves is blank.  Returns whether every glyph
+// fitted.
+bool PutGlyphs(const std::vector<Glyph>& glyphs, size_t first, int width, wchar_t fill = L' ') {
+  std::wstring line;
+  int used = 0;
+  size_t i = first;
+  for (; i < glyphs.size() && used + glyphs[i].width <= width; ++i) {
+    line += glyphs[i].text;
+    used += glyphs[i].width;
+  }
+  const bool all = i == glyphs.size();
+  line.append(static_cast<size_t>(std::max(width - used, 0)), all ? fill : L' ');
+  addwstr(line.c_str());
+  return all;
 }
 
 std::string Fit(std::string text, int width) {
@@ -108,15 +192,17 @@ class Painter {
   }
 
  private:
+  // Lines drawn as the locale's box-drawing characters where it has them,
+  // else as the terminal's line-drawing set.
   void Box(int row, int col, int rows, int cols) {
-    mvaddch(row, col, ACS_ULCORNER);
-    mvhline(row, col + 1, ACS_HLINE, cols - 2);
-    mvaddch(row, col + cols - 1, ACS_URCORNER);
-    mvvline(row + 1, col, ACS_VLINE, rows - 2);
-    mvvline(row + 1, col + cols - 1, ACS_VLINE, rows - 2);
-    mvaddch(row + rows - 1, col, ACS_LLCORNER);
-    mvhline(row + rows - 1, col + 1, ACS_HLINE, cols - 2);
-    mvaddch(row + rows - 1, col + cols - 1, ACS_LRCORNER);
+    mvadd_wch(row, col, WACS_ULCORNER);
+    mvhline_set(row, col + 1, WACS_HLINE, cols - 2);
+    mvadd_wch(row, col + cols - 1, WACS_URCORNER);
+    mvvline_set(row + 1, col, WACS_VLINE, rows - 2);
+    mvvline_set(row + 1, col + cols - 1, WACS_VLINE, rows - 2);
+    mvadd_wch(row + rows - 1, col, WACS_LLCORNER);
+    mvhline_set(row + rows - 1, col + 1, WACS_HLINE, cols - 2);
+    mvadd_wch(row + rows - 1, col + cols - 1, WACS_LRCORNER);
   }
 
   void DrawTooSmall() {
@@ -166,24 +252,51 @@ class Painter {
         const frmSetting::ComboList& list = *keys_.List(c.id);
         const chtype field = !enabled ? A_DIM : focused ? A_REVERSE : A_UNDERLINE;
         attron(field);
-        mvaddstr(row, col, Fit(mark + Printable(list.Text()), b.cols - 3).c_str());
+        mvaddstr(row, col, mark.c_str());
+        PutGlyphs(Glyphs(list.Text()), 0, b.cols - 4);
         attroff(field);
         if (!enabled) attron(A_DIM);
         mvaddstr(row, col + b.cols - 3, "[v]");
         if (!enabled) attroff(A_DIM);
         break;
       }
-      case ControlKind::kTextBox: {
-        const chtype field = focused ? A_REVERSE : A_UNDERLINE;
-        attron(field);
-        mvaddstr(row, col, Fit(mark + Printable(form_.txtDeviceName()), b.cols).c_str());
-        attroff(field);
+      case ControlKind::kTextBox:
+        mvaddstr(row, col, mark.c_str());
+        DrawNameField(row, col + 1, b.cols - 1, focused);
         break;
-      }
       case ControlKind::kCommandButton:
         DrawButton(c, row, col, b.cols, focused, enabled);
         break;
     }
+  }
+
+  // The name field reads as a place to type even on a terminal without
+  // underlining: the typing area sits between brackets and its untyped part
+  // is a line.  The area holds the longest name with the cursor after it; a
+  // name of wide characters that does not fit scrolls with the cursor, and a
+  // '<' or '>' in place of a bracket tells of the part out of sight.
+  void DrawNameField(int row, int col, int cols, bool focused) {
+    const int area = cols - 2;
+    const std::vector<Glyph> glyphs = Glyphs(form_.txtDeviceName());
+    size_t cursor = 0;  // in glyphs
+    while (focused && cursor < glyphs.size() && glyphs[cursor].end <= keys_.Cursor()) ++cursor;
+    name_scroll_ = std::min(name_scroll_, cursor);
+    while (Width(glyphs, name_scroll_, cursor) + 1 > area) ++name_scroll_;
+    while (name_scroll_ > 0 && Width(glyphs, name_scroll_ - 1, glyphs.size()) + 1 <= area) {
+      --name_scroll_;
+    }
+
+    if (focused) attron(A_BOLD);
+    mvaddch(row, col, name_scroll_ > 0 ? '<' : '[');
+    if (focused) attroff(A_BOLD);
+    const chtype field = focused ? A_REVERSE : A_UNDERLINE;
+    attron(field);
+    const bool all_shown = PutGlyphs(glyphs, name_scroll_, area, L'_');
+    attroff(field);
+    if (focused) attron(A_BOLD);
+    mvaddch(row, col + cols - 1, all_shown ? ']' : '>');
+    if (focused) attroff(A_BOLD);
+    name_cursor_ = {row, col + 1 + Width(glyphs, name_scroll_, cursor)};
   }
 
   void DrawButton(const ControlInfo& c, int row, int col, int cols, bool focused, bool enabled) {
@@ -233,10 +346,9 @@ class Painter {
       const int entry = keys_.ScrollTop() + i;
       const bool lit = entry == keys_.Highlight();
       const bool chosen = entry == list.list_index;
-      const std::string text =
-          Fit(std::string(chosen ? "*" : " ") + Printable(list.entries[entry]), b.cols - 2);
       if (lit) attron(A_REVERSE);
-      mvaddstr(row + 1 + i, col + 1, text.c_str());
+      mvaddstr(row + 1 + i, col + 1, chosen ? "*" : " ");
+      PutGlyphs(Glyphs(list.entries[static_cast<size_t>(entry)]), 0, b.cols - 3);
       if (lit) attroff(A_REVERSE);
     }
     if (keys_.ScrollTop() > 0) mvaddch(row, col + b.cols - 2, '^');
@@ -269,11 +381,8 @@ class Painter {
 
   void PlaceCursor() {
     if (keys_.focus() == ControlId::kTxtDeviceName && !keys_.ListOpen()) {
-      const CellBox& b = layout_.Box(ControlId::kTxtDeviceName);
-      const std::string before =
-          Printable(std::string_view(form_.txtDeviceName()).substr(0, keys_.Cursor()));
       curs_set(1);
-      move(top_ + b.row, left_ + b.col + 1 + static_cast<int>(before.size()));
+      move(name_cursor_.first, name_cursor_.second);
     } else {
       curs_set(0);
     }
@@ -284,6 +393,10 @@ class Painter {
   const DialogLayout& layout_;
   int top_ = 0;
   int left_ = 0;
+  // The first glyph of the name that the field shows, kept from one drawing
+  // to the next so that the text does not jump while the cursor moves.
+  size_t name_scroll_ = 0;
+  std::pair<int, int> name_cursor_{0, 0};  // row, column
 };
 
 // The rest of a key's escape sequence that the terminal description did not
@@ -293,12 +406,14 @@ class Painter {
 std::optional<Key> ReadEscapeSequence(char introducer) {
   std::string body;
   nodelay(stdscr, TRUE);
-  for (int ch = getch(); ch != ERR && body.size() < 16; ch = getch()) {
+  wint_t ch = 0;
+  for (int got = get_wch(&ch); got == OK && body.size() < 16; got = get_wch(&ch)) {
+    if (ch > 0x7E) break;  // no part of a sequence; dropped with it
     body += static_cast<char>(ch);
-    if (ch >= 0x40 && ch <= 0x7E) break;  // the final byte
+    if (ch >= 0x40) break;  // the final byte
   }
   nodelay(stdscr, FALSE);
-  if (body.empty()) return Key{Key::kAlt, introducer};
+  if (body.empty()) return Key{Key::kAlt, static_cast<char32_t>(introducer)};
   static const struct {
     const char* body;
     Key::Type type;
@@ -314,17 +429,11 @@ std::optional<Key> ReadEscapeSequence(char introducer) {
   return std::nullopt;
 }
 
-// One ncurses input, as a Key; nullopt for input that is no key of the dialog
-// (a resize, which only redraws).
-std::optional<Key> ReadKey() {
-  const int ch = getch();
-  switch (ch) {
-    case '\t':
-      return Key{Key::kTab};
+// A function key (get_wch's KEY_CODE_YES) as a Key.
+std::optional<Key> FunctionKey(wint_t code) {
+  switch (code) {
     case KEY_BTAB:
       return Key{Key::kBackTab};
-    case '\n':
-    case '\r':
     case KEY_ENTER:
       return Key{Key::kEnter};
     case KEY_UP:
@@ -344,37 +453,67 @@ std::optional<Key> ReadKey() {
     case KEY_RIGHT:
       return Key{Key::kRight};
     case KEY_BACKSPACE:
-    case 127:
-    case 8:
       return Key{Key::kBackspace};
     case KEY_DC:
       return Key{Key::kDelete};
     case KEY_F(4):
       return Key{Key::kOpenList};
+    default:  // a resize among them: it only redraws
+      return std::nullopt;
+  }
+}
+
+// One ncurses input, as a Key; nullopt for input that is no key of the dialog
+// (a resize, which only redraws).  Characters arrive as code points, decoded
+// from the terminal's bytes under the locale.
+std::optional<Key> ReadKey() {
+  wint_t ch = 0;
+  const int got = get_wch(&ch);
+  if (got == KEY_CODE_YES) return FunctionKey(ch);
+  if (got != OK) return std::nullopt;
+  switch (ch) {
+    case L'\t':
+      return Key{Key::kTab};
+    case L'\n':
+    case L'\r':
+      return Key{Key::kEnter};
+    case 127:
+    case 8:
+      return Key{Key::kBackspace};
     case 3:  // Ctrl+C arrives as a key in raw mode
       return Key{Key::kInterrupt};
     case 27: {
       // Alt+letter arrives as Esc followed at once by the letter; a lone Esc
       // has nothing behind it.
       nodelay(stdscr, TRUE);
-      const int next = getch();
+      wint_t next = 0;
+      const int more = get_wch(&next);
       nodelay(stdscr, FALSE);
-      if (next == ERR) return Key{Key::kEscape};
-      if (next == KEY_DOWN) return Key{Key::kOpenList};
-      if (next == '[' || next == 'O') return ReadEscapeSequence(static_cast<char>(next));
-      if (next >= 0x20 && next < 0x7F) return Key{Key::kAlt, static_cast<char>(next)};
+      if (more == ERR) return Key{Key::kEscape};
+      if (more == KEY_CODE_YES) {
+        return next == KEY_DOWN ? std::optional<Key>(Key{Key::kOpenList}) : std::nullopt;
+      }
+      if (next == L'[' || next == L'O') return ReadEscapeSequence(static_cast<char>(next));
+      if (iswprint(next)) return Key{Key::kAlt, static_cast<char32_t>(next)};
       return std::nullopt;
     }
     default:
-      if (ch >= 0x20 && ch < 0x7F) return Key{Key::kChar, static_cast<char>(ch)};
+      // What the locale cannot print is no character to type.
+      if (iswprint(ch)) return Key{Key::kChar, static_cast<char32_t>(ch)};
       return std::nullopt;
   }
 }
 
-// Owns the ncurses screen; ends it on every path out.
+// Owns the ncurses screen; ends it on every path out.  The wide-character
+// input and output follow the user's locale, which is taken for the time of
+// the dialog only: a host process keeps the locale it had.
 class Terminal {
  public:
-  Terminal() : screen_(newterm(nullptr, stdout, stdin)) {
+  Terminal() {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved_locale_ = current != nullptr ? current : "C";
+    std::setlocale(LC_ALL, "");
+    screen_ = newterm(nullptr, stdout, stdin);
     if (screen_ == nullptr) return;
     raw();
     noecho();
@@ -383,16 +522,19 @@ class Terminal {
     set_escdelay(25);
   }
   ~Terminal() {
-    if (screen_ == nullptr) return;
-    endwin();
-    delscreen(screen_);
+    if (screen_ != nullptr) {
+      endwin();
+      delscreen(screen_);
+    }
+    std::setlocale(LC_ALL, saved_locale_.c_str());
   }
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
   bool ok() const { return screen_ != nullptr; }
 
  private:
-  SCREEN* screen_;
+  std::string saved_locale_;
+  SCREEN* screen_ = nullptr;
 };
 
 }  // namespace

@@ -274,19 +274,28 @@ class SettingsKeysTest : public ::testing::Test {
     form_.Form_Load();
   }
 
-  // Keys written as words ("Tab", "M-a" for Alt+a...), or text typed a character at a time.
+  // Keys written as words ("Tab", "M-a" for Alt+a...), or UTF-8 text typed a
+  // character at a time, as the terminal delivers it.
   void Feed(std::initializer_list<std::string> keys) {
     static const std::map<std::string, Key::Type> kNamed = {
         {"Tab", Key::kTab},    {"S-Tab", Key::kBackTab}, {"Enter", Key::kEnter},
         {"Esc", Key::kEscape}, {"Up", Key::kUp},         {"Down", Key::kDown},
-        {"End", Key::kEnd},    {"BS", Key::kBackspace}};
+        {"End", Key::kEnd},    {"BS", Key::kBackspace},  {"Left", Key::kLeft},
+        {"Del", Key::kDelete}};
     for (const std::string& k : keys) {
       if (auto it = kNamed.find(k); it != kNamed.end()) {
         keys_.Handle({it->second});
       } else if (k.starts_with("M-")) {
-        keys_.Handle({Key::kAlt, k[2]});
+        keys_.Handle({Key::kAlt, static_cast<char32_t>(k[2])});
       } else {
-        for (char c : k) keys_.Handle({Key::kChar, c});
+        for (size_t i = 0; i < k.size();) {
+          const auto lead = static_cast<unsigned char>(k[i]);
+          const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+          char32_t c = n == 1 ? lead : lead & (0x7F >> n);
+          for (size_t j = 1; j < n; ++j) c = (c << 6) | (k[i + j] & 0x3F);
+          keys_.Handle({Key::kChar, c});
+          i += n;
+        }
       }
     }
   }
@@ -343,12 +352,17 @@ TEST_F(SettingsKeysTest, DropDownPicksOnEnterAndCancelsOnEsc) {
 TEST_F(SettingsKeysTest, LettersTypeInTheNameFieldAndPressButtonsElsewhere) {
   Feed({"Enter", "Enter", "Tab"});  // slot 1, then the name field
   ASSERT_EQ(keys_.focus(), ControlId::kTxtDeviceName);
-  Feed({"car", "BS", "t"});
-  EXPECT_EQ(form_.txtDeviceName(), "cat");
+  Feed({"cär", "BS", "t"});
+  EXPECT_EQ(form_.txtDeviceName(), "cät");
   EXPECT_FALSE(form_.Unloaded());  // 'c' typed, not Close
+  // The cursor steps over, and Delete removes, a whole character.
+  Feed({"Left", "Left", "Del", "ö", "End"});
+  EXPECT_EQ(form_.txtDeviceName(), "cöt");
+  EXPECT_FALSE(keys_.Handle({Key::kChar, char32_t{0x85}}));  // a C1 control
+  // Twenty characters fill the field; they are twenty-one bytes.
   Feed({"abcdefghijklmnopqrstuvwxyz"});
-  EXPECT_EQ(form_.txtDeviceName(), "catabcdefghijklmnopq");
-  EXPECT_EQ(keys_.Cursor(), 20u);
+  EXPECT_EQ(form_.txtDeviceName(), "cötabcdefghijklmnopq");
+  EXPECT_EQ(keys_.Cursor(), 21u);
 
   Feed({"M-a"});  // Alt works from the name field
   EXPECT_EQ(keys_.focus(), ControlId::kCmdApply);

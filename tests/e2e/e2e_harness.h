@@ -66,12 +66,10 @@ class Process {
  public:
   Process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     int pipes[3][2];
-    for (auto& p : pipes) {
-      if (pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     for (int fd = 0; fd < 3; ++fd) {
+      if (pipe2(pipes[fd], O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
       posix_spawn_file_actions_adddup2(&actions, pipes[fd][fd == 0 ? 0 : 1], fd);
     }
     auto pointers = [](const std::vector<std::string>& strings) {
@@ -83,12 +81,10 @@ class Process {
     const int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, pointers(argv).data(),
                                pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
-    close(pipes[0][0]);
-    close(pipes[1][1]);
-    close(pipes[2][1]);
+    for (int fd = 0; fd < 3; ++fd) close(pipes[fd][fd == 0 ? 0 : 1]);
     stdin_ = pipes[0][1];
-    stdout_ = pipes[1][0];
-    stderr_ = pipes[2][0];
+    fds_[0] = pipes[1][0];
+    fds_[1] = pipes[2][0];
     if (rc != 0) {
       pid_ = -1;
       throw std::runtime_error("cannot start " + argv[0]);
@@ -97,23 +93,17 @@ class Process {
   }
   ~Process() {
     Kill(SIGTERM);
-    if (!Reap(2000ms)) {
-      Kill(SIGKILL);
-      Reap(2000ms);
-    }
-    for (int fd : {stdin_, stdout_, stderr_, pidfd_}) {
+    ReapOrKill(2000ms);
+    for (int fd : {stdin_, fds_[0], fds_[1], pidfd_}) {
       if (fd >= 0) close(fd);
     }
   }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
+  // Short texts only: more than a pipe holds would block until read.
   void Write(const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-      const ssize_t n = write(stdin_, text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
+    ASSERT_EQ(write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
   void CloseStdin() {
     if (stdin_ >= 0) close(stdin_);
@@ -128,9 +118,9 @@ class Process {
   template <typename Done>
   bool ReadUntil(Done done, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
-    while (!done(out_, err_)) {
+    while (!done(text_[0], text_[1])) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      if ((stdout_ < 0 && stderr_ < 0) || left.count() <= 0) return false;
+      if ((fds_[0] < 0 && fds_[1] < 0) || left.count() <= 0) return false;
       Pump(static_cast<int>(left.count()));
     }
     return true;
@@ -142,36 +132,28 @@ class Process {
     const auto deadline = Clock::now() + limit;
     ReadUntil([](const std::string&, const std::string&) { return false; }, limit);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    const bool ended = Reap(std::max(left, 100ms));
-    if (!ended) {
-      Kill(SIGKILL);
-      Reap(5000ms);
-    }
-    return RunResult{status_, !ended, out_, err_};
+    const bool ended = ReapOrKill(std::max(left, 100ms));
+    return RunResult{status_, !ended, text_[0], text_[1]};
   }
 
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
+  const std::string& out() const { return text_[0]; }
+  const std::string& err() const { return text_[1]; }
 
  private:
   // One poll over the open output pipes, at most `ms`.
   void Pump(int ms) {
-    pollfd fds[2];
-    nfds_t n = 0;
-    for (int fd : {stdout_, stderr_}) {
-      if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
-    }
-    if (poll(fds, n, ms) <= 0) return;
-    for (nfds_t i = 0; i < n; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    pollfd polled[2];
+    for (int i = 0; i < 2; ++i) polled[i] = {fds_[i], POLLIN, 0};  // -1 is skipped
+    if (poll(polled, 2, ms) <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (fds_[i] < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[65536];
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      const bool is_out = fds[i].fd == stdout_;
+      const ssize_t got = read(fds_[i], buffer, sizeof buffer);
       if (got > 0) {
-        (is_out ? out_ : err_).append(buffer, static_cast<size_t>(got));
+        text_[i].append(buffer, static_cast<size_t>(got));
       } else {
-        close(fds[i].fd);
-        (is_out ? stdout_ : stderr_) = -1;
+        close(fds_[i]);
+        fds_[i] = -1;
       }
     }
   }
@@ -187,13 +169,20 @@ class Process {
     status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     return true;
   }
+  bool ReapOrKill(std::chrono::milliseconds limit) {
+    if (Reap(limit)) return true;
+    Kill(SIGKILL);
+    Reap(5000ms);
+    return false;
+  }
 
   pid_t pid_ = -1;
   int pidfd_ = -1;
   bool exited_ = false;
   int status_ = -1;
-  int stdin_ = -1, stdout_ = -1, stderr_ = -1;
-  std::string out_, err_;
+  int stdin_ = -1;
+  int fds_[2] = {-1, -1};  // stdout, stderr
+  std::string text_[2];
 };
 
 // The fixture: a private store, the simulator on demand, the tool.
@@ -207,7 +196,6 @@ class ToolTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     state_dir_ = pattern;
   }
-
   void TearDown() override {
     simulator_.reset();
     if (!state_dir_.empty()) std::filesystem::remove_all(state_dir_);
@@ -217,11 +205,10 @@ class ToolTest : public ::testing::Test {
   std::string StatePath(const std::string& name) const { return state_dir_ + "/" + name; }
 
   std::vector<std::string> Environment() const {
-    std::vector<std::string> env;
+    std::vector<std::string> env{"TARVEX_STATE_DIR=" + state_dir_};
     for (char** e = environ; *e; ++e) {
       if (!std::string_view(*e).starts_with("TARVEX_STATE_DIR=")) env.emplace_back(*e);
     }
-    env.push_back("TARVEX_STATE_DIR=" + state_dir_);
     return env;
   }
 

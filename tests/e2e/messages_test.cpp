@@ -14,15 +14,14 @@ namespace {
 class MessagesTest : public ToolTest {
  protected:
   // The message that the log's entries after the first `skip` make up: its
-  // destination and its parts' texts in part order.
+  // destination and its parts' texts.
   std::pair<std::string, std::string> Delivered(const std::string& log, size_t skip) {
     std::vector<Json> parts = SentLog(log);
     parts.erase(parts.begin(), parts.begin() + static_cast<long>(std::min(skip, parts.size())));
     if (parts.empty()) return {};
-    std::sort(parts.begin(), parts.end(),
-              [](const Json& a, const Json& b) { return a["part"] < b["part"]; });
     std::string text;
     for (const Json& p : parts) {
+      EXPECT_EQ(p["part"], &p - &parts[0] + 1) << "parts go out in order";
       EXPECT_EQ(p["ref"], parts[0]["ref"]);
       EXPECT_EQ(std::max(p["total"].get<size_t>(), size_t{1}), parts.size());
       text += p["text"].get<std::string>();
@@ -69,10 +68,6 @@ TEST_F(MessagesTest, SentTextsArriveAsGiven) {
     EXPECT_EQ(Delivered(log, seen), std::make_pair(std::string("+31612345678"), c.logged));
     seen = SentLog(log).size();
   }
-  // A refused number leaves nothing sent.
-  const RunResult r = Tool({"send", "-m", "1", "", "text"});
-  EXPECT_EQ(r.status, 5) << r.Describe();
-  EXPECT_EQ(SentLog(log).size(), seen);
 }
 
 TEST_F(MessagesTest, ListKeepsWhatItCouldNotShowWhole) {
@@ -86,23 +81,19 @@ TEST_F(MessagesTest, ListKeepsWhatItCouldNotShowWhole) {
   DeliverFields single;
   single.text = u"Whole message";
   const std::string broken = "07911326040000F0040B91";  // cut short inside the sender
-  {
-    std::ofstream inbox(StatePath("inbox.txt"));
-    inbox << part(3) << "\n"
-          << BuildDeliverPdu(single) << "\n"
-          << broken << "\n"
-          << part(1) << "\n";
-  }
+  std::ofstream(StatePath("inbox.txt")) << part(3) << "\n"
+                                        << BuildDeliverPdu(single) << "\n"
+                                        << broken << "\n"
+                                        << part(1) << "\n";
   StartModem({"--inbox", StatePath("inbox.txt")});
 
   RunResult r = Tool({"list", "-m", "1", "--join", "--delete", "--json"});
   EXPECT_EQ(r.status, 1) << r.Describe();
   const std::vector<Json> shown = r.JsonLines();
   ASSERT_EQ(shown.size(), 3u) << r.Describe();
-  const Json& incomplete = shown[0];
-  EXPECT_EQ(incomplete["Parts"], Json::array({1, 3}));
-  EXPECT_EQ(incomplete["MissingParts"], Json::array({2}));
-  EXPECT_EQ(incomplete["MessageText"], "part 1 part 3 ");
+  EXPECT_EQ(shown[0]["Parts"], Json::array({1, 3}));
+  EXPECT_EQ(shown[0]["MissingParts"], Json::array({2}));
+  EXPECT_EQ(shown[0]["MessageText"], "part 1 part 3 ");
   EXPECT_EQ(shown[1]["MessageText"], "Whole message");
   EXPECT_TRUE(shown[2].contains("error")) << r.Describe();
   EXPECT_EQ(shown[2]["PDU"], broken);
@@ -133,7 +124,6 @@ TEST_F(MessagesTest, ListJoinDeleteEmptiesTheDemoInbox) {
     const std::vector<Json> messages = r.JsonLines();
     ASSERT_EQ(messages.size(), 3u) << r.Describe();
     EXPECT_EQ(messages[2]["Parts"], Json::array({1, 2, 3}));
-    EXPECT_EQ(messages[2]["MissingParts"], Json::array());
     EXPECT_GT(messages[2]["MessageText"].get<std::string>().size(), 300u);
     r = Tool({"list", "-m", "1", "--all", "--json"});
     ASSERT_EQ(r.status, 0) << r.Describe();

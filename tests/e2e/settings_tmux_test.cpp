@@ -102,15 +102,21 @@ class SettingsDialogTest : public ToolTest {
 };
 
 TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
+  // A UTF-8 locale for tmux and the tool alike, so that a name beyond ASCII
+  // travels from the keys to the store and back to the screen.
   std::vector<std::string> env = Environment();
-  std::erase_if(env, [](const std::string& e) { return e.starts_with("TMUX="); });
+  std::erase_if(env, [](const std::string& e) {
+    return e.starts_with("TMUX=") || e.starts_with("LANG=") || e.starts_with("LC_");
+  });
+  env.push_back("LC_ALL=C.UTF-8");
   Tmux tmux(StatePath("tmux.sock"), env);
   if (tmux.Run({"-V"}).status != 0) GTEST_SKIP() << "tmux is not installed";
   // The shell around the tool leaves its exit status in a file; the pane stays
   // after the end so that its death can be polled for.
   const std::string status_file = StatePath("dialog.status");
-  const std::string command = "sh -c 'env TARVEX_STATE_DIR=" + state_dir_ + " TERM=xterm " +
-                              ToolPath() + " settings; echo $? > " + status_file + "'";
+  const std::string command = "sh -c 'env TARVEX_STATE_DIR=" + state_dir_ +
+                              " TERM=xterm LC_ALL=C.UTF-8 " + ToolPath() + " settings; echo $? > " +
+                              status_file + "'";
   const RunResult started =
       tmux.Run({"start-server", ";", "set-option", "-g", "remain-on-exit", "on", ";", "new-session",
                 "-d", "-s", "dialog", "-x", "100", "-y", "30", command});
@@ -128,7 +134,8 @@ TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   ASSERT_TRUE(tmux.WaitForLine("Connection ID", ">Modem #2", &screen)) << screen;
 
   tmux.Keys({"Tab"});
-  tmux.Type("Lab modem");
+  tmux.Type("Lab Köln");  // shown as typed, not as '?'
+  ASSERT_TRUE(tmux.WaitForLine("Device Name", ">[Lab Köln__", &screen)) << screen;
   tmux.Keys({"Tab", "Enter"});  // the port list, open
   ASSERT_TRUE(tmux.WaitFor({"Focus: Port Available list", "Enter/Space: pick"}, &screen)) << screen;
   tmux.Keys({"Down", "Down", "Enter"});
@@ -151,14 +158,14 @@ TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   const auto sz = [](const char* t) { return std::make_pair(uint32_t{kRegSz}, std::string(t)); };
   EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvp2"), sz("3"));
   EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvb2"), sz("115200"));
-  EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn2"), sz("Lab modem"));
+  EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn2"), sz("Lab K\xC3\xB6ln"));  // UTF-8
 
   const RunResult slots = Tool({"slots"});
   ASSERT_EQ(slots.status, 0) << slots.Describe();
   std::istringstream lines(slots.out);
   std::string line;
   while (std::getline(lines, line) && !line.starts_with("2 ")) continue;
-  for (const char* text : {" 3 ", "115200", "Lab modem"}) {
+  for (const char* text : {" 3 ", "115200", "Lab Köln"}) {
     EXPECT_NE(line.find(text), std::string::npos) << text << " missing from\n" << slots.out;
   }
 }
@@ -208,7 +215,8 @@ TEST_F(SettingsDialogTest, SlotSetReportsAStoreThatTakesNothing) {
   const std::string blocker = StatePath("file");
   { std::ofstream(blocker) << "not a directory"; }
   std::vector<std::string> env = Environment();
-  env.back() = "TARVEX_STATE_DIR=" + blocker + "/state";  // the harness puts it last
+  std::erase_if(env, [](const std::string& e) { return e.starts_with("TARVEX_STATE_DIR="); });
+  env.push_back("TARVEX_STATE_DIR=" + blocker + "/state");
   Process tool({ToolPath(), "slot", "set", "1", "--port", "3", "--baud", "9600"}, env);
   tool.CloseStdin();
   const RunResult r = tool.Finish(30000ms);

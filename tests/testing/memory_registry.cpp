@@ -1,5 +1,6 @@
 #include "testing/memory_registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -15,19 +16,16 @@ std::string Lower(std::string s) {
 
 // Appends the non-empty parts of a "\"-separated path to `id`.
 std::string Join(std::string id, const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
+  for (size_t start = 0, end; start <= path.size(); start = end + 1) {
+    end = std::min(path.find('\\', start), path.size());
     if (end > start) id += "\\" + Lower(path.substr(start, end - start));
-    start = end + 1;
   }
   return id;
 }
 
 std::optional<std::string> RootId(RegHandle root) {
-  if (root == kRegCurrentUser) return std::string("hkcu");
-  if (root == kRegLocalMachine) return std::string("hklm");
+  if (root == kRegCurrentUser) return "hkcu";
+  if (root == kRegLocalMachine) return "hklm";
   return std::nullopt;
 }
 
@@ -58,8 +56,7 @@ RegStatus MemoryRegistry::OpenKey(RegHandle parent, const std::string& path, Reg
   std::optional<KeyId> id = Resolve(parent, path);
   if (!id) return kRegInvalidHandle;
   if (id->find('\\') != std::string::npos && !keys_.contains(*id)) return kRegFileNotFound;
-  *result = next_handle_++;
-  handles_[*result] = *id;
+  handles_[*result = next_handle_++] = *id;
   return kRegSuccess;
 }
 
@@ -69,8 +66,7 @@ RegStatus MemoryRegistry::CreateKey(RegHandle parent, const std::string& path, R
   if (!id) return kRegInvalidHandle;
   if (fail_writes_) return kRegAccessDenied;
   CreatePath(*id);
-  *result = next_handle_++;
-  handles_[*result] = *id;
+  handles_[*result = next_handle_++] = *id;
   return kRegSuccess;
 }
 
@@ -79,24 +75,16 @@ RegStatus MemoryRegistry::QueryValue(RegHandle key, const std::string& name, uin
   std::optional<KeyId> id = Resolve(key, "");
   if (!id) return kRegInvalidHandle;
   if (fail_reads_) return kRegAccessDenied;
-  auto k = keys_.find(*id);
-  if (k == keys_.end()) return kRegFileNotFound;
-  auto v = k->second.find(Lower(name));
-  if (v == k->second.end()) return kRegFileNotFound;
-  const Value& value = v->second.value;
-  if (type) *type = value.type;
-  uint32_t needed = static_cast<uint32_t>(value.bytes.size());
+  const Stored* stored = Find(*id, name);
+  if (!stored) return kRegFileNotFound;
+  if (type) *type = stored->value.type;
   if (!size) return data ? kRegInvalidHandle : kRegSuccess;
-  if (!data) {
-    *size = needed;
-    return kRegSuccess;
-  }
-  if (*size < needed) {
-    *size = needed;
-    return kRegMoreData;
-  }
-  if (needed) std::memcpy(data, value.bytes.data(), needed);
+  const uint32_t needed = static_cast<uint32_t>(stored->value.bytes.size());
+  const uint32_t room = *size;
   *size = needed;
+  if (!data) return kRegSuccess;
+  if (room < needed) return kRegMoreData;
+  if (needed) std::memcpy(data, stored->value.bytes.data(), needed);
   return kRegSuccess;
 }
 
@@ -105,12 +93,7 @@ RegStatus MemoryRegistry::SetValue(RegHandle key, const std::string& name, uint3
   std::optional<KeyId> id = Resolve(key, "");
   if (!id) return kRegInvalidHandle;
   if (fail_writes_) return kRegAccessDenied;
-  CreatePath(*id);
-  Stored& stored = keys_[*id][Lower(name)];
-  if (stored.name.empty()) stored.name = name;
-  Value& value = stored.value;
-  value.type = type;
-  value.bytes.assign(data, data + (data ? size : 0));
+  Store(*id, name, Value{type, std::vector<uint8_t>(data, data + (data ? size : 0))});
   ++writes_;
   return kRegSuccess;
 }
@@ -137,20 +120,30 @@ RegStatus MemoryRegistry::EnumValue(RegHandle key, uint32_t index, std::string* 
   if (fail_reads_) return kRegAccessDenied;
   auto k = keys_.find(*id);
   if (k == keys_.end() || index >= k->second.size()) return kRegNoMoreItems;
-  auto v = std::next(k->second.begin(), index);
-  if (name) *name = v->second.name;
-  if (type) *type = v->second.value.type;
-  if (data) *data = v->second.value.bytes;
+  const Stored& v = std::next(k->second.begin(), index)->second;
+  if (name) *name = v.name;
+  if (type) *type = v.value.type;
+  if (data) *data = v.value.bytes;
   return kRegSuccess;
+}
+
+const MemoryRegistry::Stored* MemoryRegistry::Find(const KeyId& id, const std::string& name) const {
+  auto k = keys_.find(id);
+  if (k == keys_.end()) return nullptr;
+  auto v = k->second.find(Lower(name));
+  return v == k->second.end() ? nullptr : &v->second;
+}
+
+void MemoryRegistry::Store(const KeyId& id, const std::string& name, Value value) {
+  CreatePath(id);
+  Stored& stored = keys_[id][Lower(name)];
+  if (stored.name.empty()) stored.name = name;
+  stored.value = std::move(value);
 }
 
 void MemoryRegistry::Put(RegHandle root, const std::string& path, const std::string& name,
                          uint32_t type, std::vector<uint8_t> bytes) {
-  KeyId id = Join(RootId(root).value(), path);
-  CreatePath(id);
-  Stored& stored = keys_[id][Lower(name)];
-  if (stored.name.empty()) stored.name = name;
-  stored.value = Value{type, std::move(bytes)};
+  Store(Join(RootId(root).value(), path), name, Value{type, std::move(bytes)});
 }
 
 void MemoryRegistry::PutString(RegHandle root, const std::string& path, const std::string& name,
@@ -162,11 +155,8 @@ void MemoryRegistry::PutString(RegHandle root, const std::string& path, const st
 
 std::optional<MemoryRegistry::Value> MemoryRegistry::Get(RegHandle root, const std::string& path,
                                                          const std::string& name) const {
-  auto k = keys_.find(Join(RootId(root).value(), path));
-  if (k == keys_.end()) return std::nullopt;
-  auto v = k->second.find(Lower(name));
-  if (v == k->second.end()) return std::nullopt;
-  return v->second.value;
+  const Stored* stored = Find(Join(RootId(root).value(), path), name);
+  return stored ? std::optional<Value>(stored->value) : std::nullopt;
 }
 
 bool MemoryRegistry::KeyExists(RegHandle root, const std::string& path) const {

@@ -64,6 +64,8 @@ class MemoryRegistry : public RegistryBackend {
     std::string name;  // as first written
     Value value;
   };
+  const Stored* Find(const KeyId& id, const std::string& name) const;
+  void Store(const KeyId& id, const std::string& name, Value value);
   // key id -> (lower-cased value name -> value)
   std::map<KeyId, std::map<std::string, Stored>> keys_;
   std::map<RegHandle, KeyId> handles_;
