@@ -37,6 +37,12 @@ void AppendUtf16(std::u16string& out, char32_t c) {
 
 }  // namespace
 
+std::string EncodeUtf8(char32_t code_point) {
+  std::string out;
+  AppendUtf8(out, code_point);
+  return out;
+}
+
 std::u16string Utf8ToUtf16(std::string_view in) {
   std::u16string out;
   out.reserve(in.size());

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/text.h"
+
 namespace tarvex::ui {
 namespace {
 
@@ -17,26 +19,6 @@ size_t CountChars(const std::string& text) {
 // is not a character at all (surrogate halves, beyond U+10FFFF).
 bool IsTypeable(char32_t c) {
   return c >= 0x20 && !(c >= 0x7F && c <= 0x9F) && !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF;
-}
-
-std::string Utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
 }
 
 }  // namespace
@@ -167,7 +149,7 @@ bool SettingsKeys::HandleTextBox(const Key& key) {
       if (!IsTypeable(key.ch) || CountChars(text) >= frmSetting::kDeviceNameMaxLength) {
         return false;
       }
-      const std::string bytes = Utf8(key.ch);
+      const std::string bytes = EncodeUtf8(key.ch);
       text.insert(cursor_, bytes);
       form_.SetDeviceName(text);
       cursor_ += bytes.size();
