@@ -37,6 +37,13 @@ void AppendUtf16(std::u16string& out, char32_t c) {
 
 }  // namespace
 
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 std::string EncodeUtf8(char32_t code_point) {
   std::string out;
   AppendUtf8(out, code_point);

@@ -14,6 +14,9 @@ namespace tarvex {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// ASCII letters folded to lower case, as registry paths and names compare;
+// other bytes (UTF-8 included) stay as they are.
+std::string AsciiLower(std::string text);
 // One code point (not a surrogate, at most U+10FFFF) as UTF-8.
 std::string EncodeUtf8(char32_t code_point);
 

@@ -4,21 +4,16 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/text.h"
+
 namespace tarvex::testing {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 // Appends the non-empty parts of a "\"-separated path to `id`.
 std::string Join(std::string id, const std::string& path) {
   for (size_t start = 0, end; start <= path.size(); start = end + 1) {
     end = std::min(path.find('\\', start), path.size());
-    if (end > start) id += "\\" + Lower(path.substr(start, end - start));
+    if (end > start) id += "\\" + AsciiLower(path.substr(start, end - start));
   }
   return id;
 }
@@ -103,7 +98,7 @@ RegStatus MemoryRegistry::DeleteValue(RegHandle key, const std::string& name) {
   if (!id) return kRegInvalidHandle;
   if (fail_writes_) return kRegAccessDenied;
   auto k = keys_.find(*id);
-  if (k == keys_.end() || k->second.erase(Lower(name)) == 0) return kRegFileNotFound;
+  if (k == keys_.end() || k->second.erase(AsciiLower(name)) == 0) return kRegFileNotFound;
   ++writes_;
   return kRegSuccess;
 }
@@ -130,13 +125,13 @@ RegStatus MemoryRegistry::EnumValue(RegHandle key, uint32_t index, std::string* 
 const MemoryRegistry::Stored* MemoryRegistry::Find(const KeyId& id, const std::string& name) const {
   auto k = keys_.find(id);
   if (k == keys_.end()) return nullptr;
-  auto v = k->second.find(Lower(name));
+  auto v = k->second.find(AsciiLower(name));
   return v == k->second.end() ? nullptr : &v->second;
 }
 
 void MemoryRegistry::Store(const KeyId& id, const std::string& name, Value value) {
   CreatePath(id);
-  Stored& stored = keys_[id][Lower(name)];
+  Stored& stored = keys_[id][AsciiLower(name)];
   if (stored.name.empty()) stored.name = name;
   stored.value = std::move(value);
 }

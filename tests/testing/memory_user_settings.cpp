@@ -1,21 +1,12 @@
 #include "testing/memory_user_settings.h"
 
+#include "common/text.h"
+
 namespace tarvex::testing {
-namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-}  // namespace
-
 MemoryUserSettings::Key MemoryUserSettings::MakeKey(const std::string& app,
                                                     const std::string& section,
                                                     const std::string& key) {
-  return {Lower(app), Lower(section), Lower(key)};
+  return {AsciiLower(app), AsciiLower(section), AsciiLower(key)};
 }
 
 void MemoryUserSettings::SaveSetting(const std::string& app, const std::string& section,
