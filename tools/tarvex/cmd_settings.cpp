@@ -42,7 +42,7 @@ int SlotSet(int slot, const std::string& port, const std::string& baud,
             const std::optional<std::string>& name) {
   if (!CheckSlot(slot, "slot set")) return kExitUsage;
   auto registry = posix::SqliteRegistry::OpenDefault();
-  posix::RegistryUserSettings user(*registry);
+  RegistryUserSettings user(*registry);
   frmSetting form(*registry, user);
   form.Form_Load();
   form.SelectModemID(slot - 1);
@@ -94,7 +94,7 @@ int SlotSet(int slot, const std::string& port, const std::string& baud,
 int SlotRemove(int slot) {
   if (!CheckSlot(slot, "slot remove")) return kExitUsage;
   auto registry = posix::SqliteRegistry::OpenDefault();
-  posix::RegistryUserSettings user(*registry);
+  RegistryUserSettings user(*registry);
   frmSetting form(*registry, user);
   form.Form_Load();
   form.SelectModemID(slot - 1);
@@ -138,7 +138,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
       "Example: TARVEX_STATE_DIR=~/.tarvex tarvex settings");
   settings->callback([&status] {
     auto registry = posix::SqliteRegistry::OpenDefault();
-    posix::RegistryUserSettings user(*registry);
+    RegistryUserSettings user(*registry);
     status = ui::RunSettingsDialog(*registry, user) == ui::kDialogClosed ? kExitOk : kExitError;
   });
 

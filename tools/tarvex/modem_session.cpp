@@ -230,7 +230,7 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
   engine_->SetMessagePump(pump_.get());
   // Setting shows the dialog in the terminal; off a terminal the dialog
   // refuses with a message, which is all a script can be offered.
-  user_settings_ = std::make_unique<posix::RegistryUserSettings>(*store_);
+  user_settings_ = std::make_unique<RegistryUserSettings>(*store_);
   engine_->SetSettingsDialog([this] { ui::RunSettingsDialog(*store_, *user_settings_); });
   if (options.command_timeout_ms != 0) engine_->SetCommandTimeout(options.command_timeout_ms);
 }

@@ -105,7 +105,7 @@ class ModemSession {
   class WatchedPort;
 
   std::unique_ptr<posix::SqliteRegistry> store_;
-  std::unique_ptr<posix::RegistryUserSettings> user_settings_;
+  std::unique_ptr<RegistryUserSettings> user_settings_;
   posix::SteadyClock clock_;
   std::unique_ptr<MessagePump> pump_;
   std::unique_ptr<Tarvex> engine_;

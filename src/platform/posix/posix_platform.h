@@ -1,5 +1,5 @@
 // The POSIX implementations of the platform seams: the settings store on
-// SQLite, the per-user settings over it, the termios serial port, the steady
+// SQLite, the termios serial port, the steady
 // clock and the empty message pump.  The Linux tool, the simulator's tests and
 // the end-to-end tests include exactly this header.
 //
@@ -24,6 +24,7 @@
 #include "platform/message_pump.h"
 #include "platform/registry_backend.h"
 #include "platform/serial_port.h"
+#include "config/registry_user_settings.h"
 #include "platform/user_settings.h"
 
 namespace tarvex::posix {
@@ -94,22 +95,6 @@ class SqliteRegistry : public RegistryBackend {
   Db user_;
   std::map<RegHandle, Key> handles_;
   RegHandle next_handle_ = 0x1000;
-};
-
-// VB's SaveSetting / DeleteSetting over a registry: the text is a REG_SZ value
-// <key> of HKEY_CURRENT_USER "Software\VB and VBA Program Settings\<app>\<section>".
-class RegistryUserSettings : public UserSettings {
- public:
-  static constexpr const char* kRoot = "Software\\VB and VBA Program Settings";
-
-  explicit RegistryUserSettings(RegistryBackend& registry) : registry_(registry) {}
-  void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
-                   const std::string& value) override;
-  void DeleteSetting(const std::string& app, const std::string& section,
-                     const std::string& key) override;
-
- private:
-  RegistryBackend& registry_;
 };
 
 // A serial device through termios.  Port n is the device that the machine's

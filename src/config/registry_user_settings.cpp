@@ -1,8 +1,8 @@
 // VB's per-user settings over the registry, at the path SaveSetting uses on
 // Windows, so the per-user copy lands where a Windows user would look for it.
-#include "platform/posix/posix_platform.h"
+#include "config/registry_user_settings.h"
 
-namespace tarvex::posix {
+namespace tarvex {
 namespace {
 
 std::string SectionPath(const std::string& app, const std::string& section) {
@@ -33,4 +33,4 @@ void RegistryUserSettings::DeleteSetting(const std::string& app, const std::stri
   registry_.CloseKey(handle);
 }
 
-}  // namespace tarvex::posix
+}  // namespace tarvex

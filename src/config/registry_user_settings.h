@@ -1,0 +1,27 @@
+// The per-user settings store over a registry, on every platform.
+#pragma once
+
+#include <string>
+
+#include "platform/registry_backend.h"
+#include "platform/user_settings.h"
+
+namespace tarvex {
+
+// VB's SaveSetting / DeleteSetting over a registry: the text is a REG_SZ value
+// <key> of HKEY_CURRENT_USER "Software\VB and VBA Program Settings\<app>\<section>".
+class RegistryUserSettings : public UserSettings {
+ public:
+  static constexpr const char* kRoot = "Software\\VB and VBA Program Settings";
+
+  explicit RegistryUserSettings(RegistryBackend& registry) : registry_(registry) {}
+  void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  void DeleteSetting(const std::string& app, const std::string& section,
+                     const std::string& key) override;
+
+ private:
+  RegistryBackend& registry_;
+};
+
+}  // namespace tarvex

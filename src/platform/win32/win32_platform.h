@@ -1,0 +1,99 @@
+// The Win32 implementations of the platform seams: the real registry through
+// its wide entry points, the serial port over \\.\COMn, GetTickCount/Sleep as
+// the clock, one PeekMessage pass as the message pump.  The per-user settings
+// store is RegistryUserSettings over the registry (config/), as on Linux.
+//
+// Threads: each object is used by the host's thread (the apartment that made
+// the engine).  Failures: the registry reports Windows status codes and never
+// throws; the port raises tarvex::Error with the serial control's numbers.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/message_pump.h"
+#include "platform/registry_backend.h"
+#include "platform/serial_port.h"
+
+namespace tarvex::win32 {
+
+// The registry.  Key paths, value names and REG_SZ data cross the seam as
+// UTF-8 and the registry as UTF-16 (the W entry points), so a slot name in
+// Cyrillic or Greek survives; the keys, names, types and bytes a reader sees
+// are those the ANSI calls would have written for ASCII text.  REG_SZ data is
+// converted both ways (the size counts UTF-8 bytes on the seam's side);
+// REG_BINARY and every other type pass as raw bytes.
+class Win32Registry : public RegistryBackend {
+ public:
+  RegStatus OpenKey(RegHandle parent, const std::string& path, RegHandle* result) override;
+  RegStatus CreateKey(RegHandle parent, const std::string& path, RegHandle* result) override;
+  RegStatus QueryValue(RegHandle key, const std::string& name, uint32_t* type, uint8_t* data,
+                       uint32_t* size) override;
+  RegStatus SetValue(RegHandle key, const std::string& name, uint32_t type, const uint8_t* data,
+                     uint32_t size) override;
+  RegStatus DeleteValue(RegHandle key, const std::string& name) override;
+  RegStatus CloseKey(RegHandle key) override;
+  RegStatus EnumValue(RegHandle key, uint32_t index, std::string* name, uint32_t* type,
+                      std::vector<uint8_t>* data) override;
+};
+
+// \\.\COMn through a comm handle: line settings through the DCB, handshaking
+// 0-3, non-blocking reads of everything waiting, writes of every byte value.
+// WaitForInput waits on the port and the thread's message queue together, so
+// a waiting transaction neither spins nor freezes the host's window.
+class Win32SerialPort : public SerialPort {
+ public:
+  Win32SerialPort() = default;
+  ~Win32SerialPort() override;
+  Win32SerialPort(const Win32SerialPort&) = delete;
+  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
+
+  void SetCommPort(int16_t port) override;
+  int16_t CommPort() const override { return port_; }
+  void SetSettings(const std::string& settings) override;
+  std::string Settings() const override { return settings_; }
+  void SetHandshaking(int32_t mode) override;
+  void SetRThreshold(int16_t threshold) override;
+  void SetSThreshold(int16_t threshold) override;
+  void SetRTSEnable(bool enable) override;
+  void SetPortOpen(bool open) override;
+  bool PortOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+  void SetInputLen(int16_t length) override;
+  void Output(std::string_view data) override;
+  std::string Input() override;
+  bool WaitForInput(uint32_t timeout_ms) override;
+
+ private:
+  int16_t port_ = 1;
+  std::string settings_ = "9600,n,8,1";
+  int32_t handshaking_ = 0;
+  int16_t rthreshold_ = 0;
+  int16_t sthreshold_ = 0;
+  int16_t input_len_ = 0;
+  bool rts_ = false;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::string pending_;  // read but not yet handed out (InputLen > 0)
+};
+
+class Win32Clock : public Clock {
+ public:
+  uint32_t TickCount() override;
+  void Sleep(uint32_t ms) override;
+};
+
+// One pass of the thread's pending window messages.
+class Win32MessagePump : public MessagePump {
+ public:
+  void DoEvents() override;
+};
+
+// UTF-8 <-> UTF-16 for the Windows edge (never throws; bad input becomes U+FFFD).
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+
+}  // namespace tarvex::win32
