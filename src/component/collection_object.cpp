@@ -29,7 +29,7 @@ std::u16string Fold(std::u16string key) {
   return key;
 }
 
-class CollectionObject : public DualDispatch<_Collection>,
+class CollectionObject final : public DualDispatch<_Collection>,
                          public ISupportErrorInfo,
                          private CountedObject {
  public:
@@ -38,7 +38,7 @@ class CollectionObject : public DualDispatch<_Collection>,
   void Append(const VARIANT& value) {
     Entry entry{};
     VariantInit(&entry.value);
-    VariantCopy(&entry.value, &value);
+    VariantCopy(&entry.value, const_cast<VARIANT*>(&value));
     entries_.push_back(std::move(entry));
   }
 
@@ -124,7 +124,7 @@ class CollectionObject : public DualDispatch<_Collection>,
       std::vector<VARIANT> items(entries_.size());
       for (size_t i = 0; i < entries_.size(); ++i) {
         VariantInit(&items[i]);
-        VariantCopy(&items[i], &entries_[i].value);
+        VariantCopy(&items[i], const_cast<VARIANT*>(&entries_[i].value));
       }
       *result = MakeVariantEnumerator(std::move(items));
     });
@@ -145,7 +145,7 @@ class CollectionObject : public DualDispatch<_Collection>,
   static std::u16string TextOf(const VARIANT& v) {
     VARIANT text;
     VariantInit(&text);
-    if (FAILED(VariantChangeType(&text, &v, 0, VT_BSTR))) {
+    if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&v), 0, VT_BSTR))) {
       throw Error(kTypeMismatch, "Type mismatch: a key must be text");
     }
     std::u16string result = ToU16(V_BSTR(&text));
@@ -162,7 +162,7 @@ class CollectionObject : public DualDispatch<_Collection>,
   size_t Locate(const VARIANT& index) const {
     VARIANT plain;
     VariantInit(&plain);
-    if (FAILED(VariantCopyInd(&plain, &index))) {
+    if (FAILED(VariantCopyInd(&plain, const_cast<VARIANT*>(&index)))) {
       throw Error(kInvalidArgument, "Invalid procedure call or argument");
     }
     if (V_VT(&plain) == VT_BSTR) {

@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <utility>
+
 #include "enumerators.h"
 
 namespace tarvex::com {

@@ -156,7 +156,7 @@ class CallFrame {
 };
 
 // Prepares input parameter i from the host's argument (nullptr when omitted).
-HRESULT BindArgument(ITypeInfo* info, const ELEMDESC& elem, const VARIANT* given, size_t i,
+HRESULT BindArgument(ITypeInfo* info, const ELEMDESC& elem, VARIANT* given, size_t i,
                      CallFrame& frame) {
   const bool by_ref = elem.tdesc.vt == VT_PTR;
   const VARTYPE type = Resolve(info, by_ref ? *elem.tdesc.lptdesc : elem.tdesc);
@@ -300,7 +300,7 @@ HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, WORD flag
 
   // given[i]: the host's argument for input parameter i; position[i]: its
   // index in rgvarg, for puArgErr.
-  std::vector<const VARIANT*> given(inputs, nullptr);
+  std::vector<VARIANT*> given(inputs, nullptr);
   std::vector<UINT> position(inputs, 0);
   const UINT named = params->cNamedArgs;
   const UINT total = params->cArgs;

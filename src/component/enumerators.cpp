@@ -13,7 +13,7 @@ namespace {
 struct VariantItem {
   static void Copy(VARIANT* to, const VARIANT& from) {
     VariantInit(to);
-    VariantCopy(to, &from);
+    VariantCopy(to, const_cast<VARIANT*>(&from));
   }
   static void Free(VARIANT& item) { VariantClear(&item); }
 };
@@ -53,7 +53,7 @@ class Snapshot {
 };
 
 template <typename Interface, typename Item, typename Traits>
-class Enumerator : public Interface, private CountedObject {
+class Enumerator final : public Interface, private CountedObject {
  public:
   Enumerator(std::shared_ptr<Snapshot<Item>> snapshot, size_t next)
       : snapshot_(std::move(snapshot)), next_(next) {}

@@ -11,7 +11,7 @@
 namespace tarvex::com {
 namespace {
 
-class SMSDeliverObject : public DualDispatch<_SMSDeliver>,
+class SMSDeliverObject final : public DualDispatch<_SMSDeliver>,
                          public ISupportErrorInfo,
                          private CountedObject {
  public:

@@ -1,12 +1,17 @@
 // The interfaces and GUIDs widl generates from tarvex4.idl, made safe to
 // include beside <windows.h>: the enumeration THKey names its members
 // HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, which the Windows headers define
-// as macros.
+// as macros.  And the member SendMessage is not the Win32 function.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
+
+// The engine's SendMessage and the interface's member of that name are not
+// the Win32 function that <windows.h> maps it to; code here that wants the
+// function calls SendMessageW.
+#undef SendMessage
 
 #pragma push_macro("HKEY_CURRENT_USER")
 #pragma push_macro("HKEY_LOCAL_MACHINE")

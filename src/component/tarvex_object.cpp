@@ -3,6 +3,7 @@
 #include <new>
 
 #include "collection_object.h"
+#include "common/text.h"
 #include "enumerators.h"
 #include "objects.h"
 #include "settings_dialog.h"
@@ -121,7 +122,7 @@ HRESULT TarvexObject::DeviceIMEI(short* ModemID, BSTR* result) {
   return TextResult(result, [&] { return engine_->DeviceIMEI(*ModemID); });
 }
 
-HRESULT TarvexObject::ReadMessage(short* ModemID, enumInbox* Inbox, _Collection** result) {
+HRESULT TarvexObject::ReadMessage(short* ModemID, ::enumInbox* Inbox, _Collection** result) {
   if (ModemID == nullptr || Inbox == nullptr || result == nullptr) return E_POINTER;
   *result = nullptr;
   return Guarded(__uuidof(_Tarvex), [&] {

@@ -9,6 +9,10 @@
 // IErrorInfo (com_util.h).
 #pragma once
 
+// First: it takes back the name SendMessage from <windows.h> before the
+// engine's header declares its member of that name.
+#include "tarvex4_idl.h"
+
 #include <atomic>
 #include <memory>
 
@@ -18,7 +22,6 @@
 #include "dispatch.h"
 #include "engine/tarvex.h"
 #include "platform/win32/win32_platform.h"
-#include "tarvex4_idl.h"
 
 namespace tarvex::com {
 
@@ -47,7 +50,7 @@ class TarvexObject : public DualDispatch<_Tarvex>,
   HRESULT STDMETHODCALLTYPE DeviceManufacture(short* ModemID, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE DeviceModel(short* ModemID, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE DeviceIMEI(short* ModemID, BSTR* result) override;
-  HRESULT STDMETHODCALLTYPE ReadMessage(short* ModemID, enumInbox* Inbox,
+  HRESULT STDMETHODCALLTYPE ReadMessage(short* ModemID, ::enumInbox* Inbox,
                                         _Collection** result) override;
   HRESULT STDMETHODCALLTYPE SendMessage(short* ModemID, BSTR* PhoneNumber, BSTR* MessageText,
                                         BSTR* result) override;

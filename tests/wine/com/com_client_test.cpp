@@ -1,0 +1,369 @@
+// The component as a C++ host sees it: created by ProgID, called through the
+// dual interface's vtable and by name through IDispatch, errors as
+// DISP_E_EXCEPTION with the VB number, events through the connection point.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "collection_object.h"
+#include "com_test_support.h"
+
+namespace tarvex::com::testing {
+namespace {
+
+// A SendProgress sink that records what it was given.
+class ProgressSink : public IDispatch {
+ public:
+  struct Event {
+    short modem, count, part;
+    std::wstring text;
+    bool all_by_reference;
+  };
+  std::vector<Event> events;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, __uuidof(__Tarvex))) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
+    if (id != 1 || params->cArgs != 4) return DISP_E_MEMBERNOTFOUND;
+    VARIANTARG* a = params->rgvarg;  // right to left
+    Event e{};
+    e.all_by_reference = V_VT(&a[3]) == (VT_BYREF | VT_I2) && V_VT(&a[2]) == (VT_BYREF | VT_I2) &&
+                         V_VT(&a[1]) == (VT_BYREF | VT_I2) && V_VT(&a[0]) == (VT_BYREF | VT_BSTR);
+    if (e.all_by_reference) {
+      e.modem = *V_I2REF(&a[3]);
+      e.count = *V_I2REF(&a[2]);
+      e.part = *V_I2REF(&a[1]);
+      e.text = std::wstring(*V_BSTRREF(&a[0]), SysStringLen(*V_BSTRREF(&a[0])));
+    }
+    events.push_back(e);
+    return S_OK;
+  }
+  ULONG refs() const { return refs_; }
+
+ private:
+  ULONG refs_ = 1;
+};
+
+class ComClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarvex_ = Create<_Tarvex>(L"Tarvex4.Tarvex");
+    deliver_ = Create<_SMSDeliver>(L"Tarvex4.SMSDeliver");
+    ASSERT_NE(tarvex_, nullptr);
+    ASSERT_NE(deliver_, nullptr);
+  }
+  void TearDown() override {
+    if (tarvex_) tarvex_->Release();
+    if (deliver_) deliver_->Release();
+  }
+  _Tarvex* tarvex_ = nullptr;
+  _SMSDeliver* deliver_ = nullptr;
+};
+
+TEST_F(ComClient, EveryNameResolvesToItsDispid) {
+  const struct {
+    const wchar_t* name;
+    DISPID id;
+  } tarvex[] = {{L"Setting", 0x60030000},         {L"DeviceOpen", 0x60030001},
+                {L"DeviceClose", 0x60030002},     {L"SendCommand", 0x60030004},
+                {L"GetMessageStorageID", 0x60030005}, {L"SetMessageStorageID", 0x60030006},
+                {L"DeviceManufacture", 0x60030007}, {L"DeviceModel", 0x60030008},
+                {L"DeviceIMEI", 0x60030009},      {L"ReadMessage", 0x6003000A},
+                {L"SendMessage", 0x6003000B},     {L"SendLongMessage", 0x6003000C},
+                {L"RemoveMessage", 0x6003000F},   {L"devicename", 0x60030015}},
+    deliver[] = {{L"MessageID", 0x40030000},       {L"PhoneNumber", 0x40030001},
+                 {L"MessageTime", 0x40030002},     {L"MessageText", 0x40030003},
+                 {L"MultiPartSMS", 0x40030004},    {L"MultiPartSMSRef", 0x40030005},
+                 {L"MultiPartSMSCount", 0x40030006}, {L"MultiPartSMSNumber", 0x40030007},
+                 {L"Decode", 0x60030000}};
+  for (const auto& m : tarvex) EXPECT_EQ(IdOf(tarvex_, m.name), m.id) << m.name;
+  for (const auto& m : deliver) EXPECT_EQ(IdOf(deliver_, m.name), m.id) << m.name;
+  EXPECT_EQ(IdOf(tarvex_, L"NoSuchMember"), DISPID_UNKNOWN);
+}
+
+TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
+  // Cyrillic survives the registry both ways.
+  const std::wstring name = L"\x041C\x043E\x0434\x0435\x043C 3";
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DevName\\Device", L"dvn3", REG_SZ, name.c_str(),
+                  static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+  short slot = 3;
+  BSTR by_vtable = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceName(&slot, &by_vtable));
+  Var id(short{3});
+  Outcome by_name;
+  Call(tarvex_, L"DeviceName", {&id.v}, &by_name);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DevName\\Device", L"dvn3");
+  EXPECT_EQ(std::wstring(by_vtable), name);
+  SysFreeString(by_vtable);
+  ASSERT_HRESULT_SUCCEEDED(by_name.hr);
+  EXPECT_EQ(by_name.result.Text(), name);
+  EXPECT_EQ(V_VT(&id.v), VT_I2);
+}
+
+TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
+  Var empty(L"");
+  Var text(L"Hello");
+  Var nine(short{9});
+  Var one(short{1});
+  Var bad_pdu(L"1\r\nZZ");
+  struct Case {
+    IDispatch* object;
+    const wchar_t* member;
+    std::vector<VARIANT*> args;
+    int number;
+  } cases[] = {
+      {tarvex_, L"DeviceModel", {&nine.v}, 9},
+      {tarvex_, L"SendMessage", {&one.v, &empty.v, &text.v}, 5},  // no phone number
+      {deliver_, L"Decode", {&bad_pdu.v}, 13},
+  };
+  for (const Case& c : cases) {
+    Outcome out;
+    Call(c.object, c.member, c.args, &out);
+    EXPECT_EQ(out.hr, DISP_E_EXCEPTION) << c.member;
+    EXPECT_EQ(ErrorNumber(out.scode), c.number) << c.member;
+    EXPECT_EQ(out.source, L"Tarvex4");
+    EXPECT_FALSE(out.description.empty());
+  }
+  // Through the vtable: the HRESULT itself, and the error object beside it.
+  short slot = 9;
+  BSTR model = nullptr;
+  EXPECT_EQ(ErrorNumber(tarvex_->DeviceModel(&slot, &model)), 9);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_NE(std::wstring(description).find(L"9"), std::wstring::npos);
+  SysFreeString(description);
+  info->Release();
+}
+
+TEST_F(ComClient, ScriptArgumentsAreConvertedWrittenBackAndDefaulted) {
+  // SendMessage cuts the caller's text to one message, in the caller's
+  // variable, whatever happens after.
+  Var slot(LONG{1});  // a Long where an Integer is declared
+  Var number(L"+31612345678");
+  Var text(std::wstring(200, L'a'));
+  Outcome send;
+  Call(tarvex_, L"SendMessage", {&slot.v, &number.v, &text.v}, &send);
+  EXPECT_EQ(text.Text(), std::wstring(160, L'a'));
+  // SendCommand without TimeOut reaches the engine (which finds the port
+  // closed) instead of failing on the missing argument.
+  Var ussd(L"*100#");
+  Outcome command;
+  Call(tarvex_, L"SendCommand", {&slot.v, &ussd.v}, &command);
+  EXPECT_EQ(command.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(ErrorNumber(command.scode), 8012);
+  // A text where a number is declared is a type mismatch, not a crash.
+  Var words(L"one");
+  Outcome mismatch;
+  Call(tarvex_, L"DeviceName", {&words.v}, &mismatch);
+  EXPECT_EQ(mismatch.hr, DISP_E_TYPEMISMATCH);
+  Outcome too_many;
+  Call(tarvex_, L"DeviceName", {&slot.v, &slot.v}, &too_many);
+  EXPECT_EQ(too_many.hr, DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesItsArgumentAlone) {
+  const struct {
+    const wchar_t* entry;
+    const wchar_t* id;
+    const wchar_t* phone;
+    const wchar_t* text;
+    bool multi;
+    const wchar_t* ref;
+    short count, number;
+  } cases[] = {
+      {L"3\r\n07919999999999F9040B912143658709F100002111228195058005C8329BFD06", L"3",
+       L"+12345678901", L"Hello", false, L"", 0, 0},
+      {L"1\r\n07919999999999F9640B912143658709F100002111228195058009050003A70C0A9069", L"1",
+       L"+12345678901", L"Hi", true, L"0003A7", 12, 10},
+  };
+  SYSTEMTIME stamp = {2012, 11, 0, 22, 18, 59, 50, 0};
+  DATE expected_time = 0;
+  SystemTimeToVariantTime(&stamp, &expected_time);
+  for (const auto& c : cases) {
+    Var entry(c.entry);
+    Outcome decode;
+    Call(deliver_, L"Decode", {&entry.v}, &decode);
+    ASSERT_HRESULT_SUCCEEDED(decode.hr);
+    EXPECT_EQ(entry.Text(), c.entry);
+    Outcome id, phone, time, text, multi, ref, count, number;
+    Call(deliver_, L"MessageID", {}, &id, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"PhoneNumber", {}, &phone, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MessageTime", {}, &time, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MessageText", {}, &text, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MultiPartSMS", {}, &multi, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MultiPartSMSRef", {}, &ref, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MultiPartSMSCount", {}, &count, DISPATCH_PROPERTYGET);
+    Call(deliver_, L"MultiPartSMSNumber", {}, &number, DISPATCH_PROPERTYGET);
+    EXPECT_EQ(id.result.Text(), c.id);
+    EXPECT_EQ(phone.result.Text(), c.phone);
+    EXPECT_EQ(V_VT(&time.result.v), VT_DATE);
+    EXPECT_NEAR(V_DATE(&time.result.v), expected_time, 1e-6);
+    EXPECT_EQ(text.result.Text(), c.text);
+    EXPECT_EQ(V_VT(&multi.result.v), VT_BOOL);
+    EXPECT_EQ(V_BOOL(&multi.result.v), c.multi ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(ref.result.Text(), c.ref);
+    EXPECT_EQ(V_I2(&count.result.v), c.count);
+    EXPECT_EQ(V_I2(&number.result.v), c.number);
+  }
+  // A property write by value, read back through the vtable.
+  Var changed(L"42");
+  Outcome put;
+  Call(deliver_, L"MessageID", {&changed.v}, &put, DISPATCH_PROPERTYPUT);
+  ASSERT_HRESULT_SUCCEEDED(put.hr);
+  BSTR id = nullptr;
+  deliver_->get_MessageID(&id);
+  EXPECT_EQ(std::wstring(id), L"42");
+  SysFreeString(id);
+}
+
+TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
+  IConnectionPointContainer* container = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(tarvex_->QueryInterface(IID_IConnectionPointContainer,
+                                                   reinterpret_cast<void**>(&container)));
+  IConnectionPoint* point = nullptr;
+  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
+  ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(__uuidof(__Tarvex), &point));
+  IProvideClassInfo2* class_info = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(
+      tarvex_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&class_info)));
+  GUID source = GUID_NULL;
+  class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+  EXPECT_TRUE(IsEqualGUID(source, __uuidof(__Tarvex)));
+  class_info->Release();
+
+  ProgressSink sink;
+  DWORD cookie = 0;
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(&sink, &cookie));
+  EXPECT_EQ(cookie, 1u);
+  IEnumConnections* connections = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(&connections));
+  CONNECTDATA data[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(connections->Next(2, data, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 1u);
+  EXPECT_EQ(data[0].dwCookie, cookie);
+  data[0].pUnk->Release();
+  connections->Release();
+
+  // The event comes before the port is used, so even a closed slot raises it.
+  short slot = 2;
+  BSTR number = SysAllocString(L"+31612345678");
+  BSTR text = SysAllocString(L"Hello");
+  BSTR result = nullptr;
+  tarvex_->SendMessage(&slot, &number, &text, &result);
+  ASSERT_EQ(sink.events.size(), 1u);
+  EXPECT_TRUE(sink.events[0].all_by_reference);
+  EXPECT_EQ(sink.events[0].modem, 2);
+  EXPECT_EQ(sink.events[0].count, 1);
+  EXPECT_EQ(sink.events[0].part, 1);
+  EXPECT_EQ(sink.events[0].text, L"Hello");
+  SysFreeString(number);
+  SysFreeString(text);
+  SysFreeString(result);
+
+  EXPECT_EQ(point->Unadvise(cookie + 7), CONNECT_E_NOCONNECTION);
+  EXPECT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
+  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(sink.refs(), 1u);
+  point->Release();
+  container->Release();
+}
+
+TEST(Collection, ItemsCountEnumerationAndErrors) {
+  _Collection* collection = MakeTextCollection({u"1\r\nAA", u"2\r\nBB"});
+  Outcome count, first, zero, beyond;
+  Call(collection, L"Count", {}, &count);
+  EXPECT_EQ(V_I4(&count.result.v), 2);
+  Var one(short{1}), none(short{0}), three(short{3});
+  // The default member, as col(1) calls it.
+  VARIANTARG arg;
+  V_VT(&arg) = VT_I2;
+  V_I2(&arg) = 1;
+  DISPPARAMS params = {&arg, nullptr, 1, 0};
+  Var by_default;
+  ASSERT_HRESULT_SUCCEEDED(collection->Invoke(DISPID_VALUE, IID_NULL, 0,
+                                              DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                                              &by_default.v, nullptr, nullptr));
+  EXPECT_EQ(by_default.Text(), L"1\r\nAA");
+  Call(collection, L"Item", {&none.v}, &zero);
+  Call(collection, L"Item", {&three.v}, &beyond);
+  EXPECT_EQ(ErrorNumber(zero.scode), 9);
+  EXPECT_EQ(ErrorNumber(beyond.scode), 9);
+
+  Var extra(L"3\r\nCC"), key(L"k");
+  Outcome add, by_key, remove;
+  Call(collection, L"Add", {&extra.v, &key.v}, &add);
+  ASSERT_HRESULT_SUCCEEDED(add.hr);
+  Call(collection, L"Item", {&key.v}, &by_key);
+  EXPECT_EQ(by_key.result.Text(), L"3\r\nCC");
+  Call(collection, L"Remove", {&one.v}, &remove);
+  ASSERT_HRESULT_SUCCEEDED(remove.hr);
+
+  IUnknown* unknown = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(collection->_NewEnum(&unknown));
+  IEnumVARIANT* items = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(
+      unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&items)));
+  std::vector<std::wstring> seen;
+  Var item;
+  while (items->Next(1, &item.v, nullptr) == S_OK) {
+    seen.push_back(item.Text());
+    VariantClear(&item.v);
+  }
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"2\r\nBB", L"3\r\nCC"}));
+  items->Release();
+  unknown->Release();
+  collection->Release();
+}
+
+TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = sizeof(path);
+  ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT,
+                         L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32",
+                         nullptr, RRF_RT_REG_SZ, nullptr, path, &size),
+            ERROR_SUCCESS);
+  HMODULE module = LoadLibraryW(path);
+  ASSERT_NE(module, nullptr);
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  using CanUnload = HRESULT(STDAPICALLTYPE*)();
+  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  ASSERT_TRUE(get && can_unload);
+  EXPECT_EQ(can_unload(), S_OK);
+  IClassFactory* factory = nullptr;
+  EXPECT_EQ(get(__uuidof(::TRegistry), IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            CLASS_E_CLASSNOTAVAILABLE);
+  ASSERT_HRESULT_SUCCEEDED(
+      get(__uuidof(::SMSDeliver), IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+  EXPECT_EQ(can_unload(), S_FALSE);
+  IUnknown* object = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(
+      factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+  factory->Release();
+  EXPECT_EQ(can_unload(), S_FALSE);
+  object->Release();
+  EXPECT_EQ(can_unload(), S_OK);
+  FreeLibrary(module);
+}
+
+}  // namespace
+}  // namespace tarvex::com::testing

@@ -1,0 +1,111 @@
+' The whole job from a script host: open a modem, ask who it is, send short
+' and long messages, list and decode what arrived, delete one, close; and
+' bad input answered with the right Err.Number.
+Option Explicit
+
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(name, ok)
+  If ok Then
+    passed = passed + 1
+  Else
+    failed = failed + 1
+    WScript.Echo "FAIL: " & name
+  End If
+End Sub
+
+' Runs one call that must fail, and checks its error number.
+Sub ExpectError(name, number)
+  Check name & " raises " & number & " (got " & Err.Number & ": " & Err.Description & ")", _
+        Err.Number = number
+  Err.Clear
+End Sub
+
+Dim tarvex, slot
+Set tarvex = CreateObject("Tarvex4.Tarvex")
+slot = 1
+
+Check "DeviceOpen", tarvex.DeviceOpen(slot) = True
+Check "DeviceManufacture", tarvex.DeviceManufacture(slot) = "TARVEX"
+Check "DeviceModel", tarvex.DeviceModel(slot) = "MODEMSIM-1"
+Check "DeviceIMEI", tarvex.DeviceIMEI(slot) = "356938035643809"
+Check "SetMessageStorageID", tarvex.SetMessageStorageID(slot, "SM") = "OK"
+Check "GetMessageStorageID", tarvex.GetMessageStorageID(slot) = "SM"
+Check "DeviceName", tarvex.DeviceName(slot) = "Mission modem"
+' TimeOut left out: the default applies.
+Check "SendCommand", InStr(tarvex.SendCommand(slot, "*100#"), "BALANCE: 12.50 EUR") = 1
+Check "SendCommand with TimeOut", InStr(tarvex.SendCommand(slot, "*100#", 5000), "BALANCE") = 1
+
+Dim text
+text = String(200, "a")
+Check "SendMessage", tarvex.SendMessage(slot, "+15550100", text) = "OK"
+Check "SendMessage cuts the caller's text", Len(text) = 160
+Dim longText
+longText = String(400, "b")
+Check "SendLongMessage", tarvex.SendLongMessage(slot, "+15550100", longText) = "OK"
+Check "SendLongMessage leaves the text", Len(longText) = 400
+
+Dim messages, entry, message, count, greeting, demoParts, ownParts, single, firstIndex
+Set messages = tarvex.ReadMessage(slot, 0)
+count = 0
+demoParts = 0
+ownParts = 0
+single = False
+firstIndex = -1
+For Each entry In messages
+  count = count + 1
+  Set message = CreateObject("Tarvex4.SMSDeliver")
+  message.Decode entry
+  If firstIndex = -1 Then firstIndex = CLng(message.MessageID)
+  If message.MultiPartSMS And message.MultiPartSMSRef = "00032A" Then demoParts = demoParts + 1
+  If message.PhoneNumber = "+15550100" Then
+    If message.MultiPartSMS Then
+      If message.MultiPartSMSCount = 3 Then ownParts = ownParts + 1
+    ElseIf message.MessageText = String(160, "a") Then
+      single = True
+    End If
+  End If
+  ' The UCS2 demo message: Cyrillic reaches the host as it was written.
+  If InStr(message.MessageText, ChrW(&H41F) & ChrW(&H440) & ChrW(&H438)) > 0 Then greeting = True
+Next
+Check "ReadMessage Count", messages.Count = count
+Check "ReadMessage lists the demo inbox and what was sent", count = 9
+Check "Item is the default member", messages(1) = messages.Item(1)
+Check "a long message's three parts", demoParts = 3
+Check "the sent long message arrived in three parts", ownParts = 3
+Check "the sent single message arrived whole", single
+Check "UCS2 text decoded", greeting = True
+
+Check "RemoveMessage", tarvex.RemoveMessage(slot, firstIndex) = "OK"
+Dim old
+Set old = tarvex.ReadMessage(slot, 1)
+Check "the removed message is gone", old.Count = count - 1
+
+On Error Resume Next
+Dim ignored
+ignored = messages.Item(0)
+ExpectError "Item(0)", 9
+ignored = tarvex.DeviceModel(9)
+ExpectError "DeviceModel of slot 9", 9
+ignored = tarvex.SendMessage(slot, "", "x")
+ExpectError "SendMessage without a number", 5
+ignored = tarvex.SendCommand(slot, "*100#"",15" & vbCr & "AT+CMGD=1")
+ExpectError "SendCommand with a quote and CR in it", 5
+CreateObject("Tarvex4.SMSDeliver").Decode "1" & vbCrLf & "ZZ"
+ExpectError "Decode of a PDU that is not hex", 13
+Dim registry
+Set registry = CreateObject("Tarvex4.TRegistry")
+Check "TRegistry is not creatable", Err.Number <> 0
+Err.Clear
+On Error GoTo 0
+
+Check "DeviceOpen of a slot without settings", tarvex.DeviceOpen(2) = False
+Check "DeviceClose", tarvex.DeviceClose(slot) = True
+On Error Resume Next
+ignored = tarvex.DeviceModel(slot)
+ExpectError "DeviceModel on a closed port", 8012
+On Error GoTo 0
+
+WScript.Echo passed & " passed, " & failed & " failed"
