@@ -30,8 +30,8 @@ std::u16string Fold(std::u16string key) {
 }
 
 class CollectionObject final : public DualDispatch<_Collection>,
-                         public ISupportErrorInfo,
-                         private CountedObject {
+                               public ISupportErrorInfo,
+                               private CountedObject {
  public:
   CollectionObject() = default;
 
@@ -82,7 +82,8 @@ class CollectionObject final : public DualDispatch<_Collection>,
       const bool has_before = Given(Before);
       const bool has_after = Given(After);
       if (has_before && has_after) {
-        throw Error(kInvalidArgument, "Invalid procedure call or argument: Before and After both given");
+        throw Error(kInvalidArgument,
+                    "Invalid procedure call or argument: Before and After both given");
       }
       Entry entry{};
       VariantInit(&entry.value);
@@ -90,8 +91,9 @@ class CollectionObject final : public DualDispatch<_Collection>,
         entry.key = TextOf(*Key);
         entry.folded_key = Fold(entry.key);
         if (FindKey(entry.folded_key)) {
-          throw Error(kDuplicateKey, "This key is already associated with an element of this "
-                                     "collection");
+          throw Error(kDuplicateKey,
+                      "This key is already associated with an element of this "
+                      "collection");
         }
       }
       size_t insert_at = entries_.size();
@@ -175,11 +177,12 @@ class CollectionObject final : public DualDispatch<_Collection>,
     VariantInit(&number);
     const HRESULT hr = VariantChangeType(&number, &plain, 0, VT_I4);
     VariantClear(&plain);
-    if (FAILED(hr)) throw Error(kTypeMismatch, "Type mismatch: the index must be a number or a key");
+    if (FAILED(hr))
+      throw Error(kTypeMismatch, "Type mismatch: the index must be a number or a key");
     const LONG position = V_I4(&number);
     if (position < 1 || static_cast<size_t>(position) > entries_.size()) {
       throw Error(kSubscriptOutOfRange, "Subscript out of range: the collection has " +
-                                   std::to_string(entries_.size()) + " items");
+                                            std::to_string(entries_.size()) + " items");
     }
     return static_cast<size_t>(position - 1);
   }

@@ -24,8 +24,8 @@ std::u16string ToU16(BSTR text) {
 std::string ToUtf8(BSTR text) { return Utf16ToUtf8(ToU16(text)); }
 
 BSTR MakeBstr(std::u16string_view text) {
-  BSTR result =
-      SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
+  BSTR result = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                  static_cast<UINT>(text.size()));
   if (result == nullptr) throw std::bad_alloc();
   return result;
 }
@@ -47,8 +47,7 @@ HRESULT SetError(REFIID iid, HRESULT hr, std::string_view description) {
     create->SetGUID(iid);
     create->SetSource(const_cast<LPOLESTR>(L"Tarvex4"));
     const std::u16string text = Utf8ToUtf16(description);
-    create->SetDescription(
-        const_cast<LPOLESTR>(reinterpret_cast<const wchar_t*>(text.c_str())));
+    create->SetDescription(const_cast<LPOLESTR>(reinterpret_cast<const wchar_t*>(text.c_str())));
     IErrorInfo* info = nullptr;
     if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
       SetErrorInfo(0, info);

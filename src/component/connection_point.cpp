@@ -94,8 +94,8 @@ void ConnectionPoint::Fire(DISPID member, DISPPARAMS* params) {
     }
   }
   for (IDispatch* sink : targets) {
-    sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
-                 nullptr, nullptr);
+    sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
+                 nullptr);
     sink->Release();
   }
 }

@@ -280,8 +280,7 @@ HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* i
 }
 
 HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, WORD flags,
-                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                       UINT* arg_error) {
+                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* arg_error) {
   ITypeInfo* info = VtableInfo(iid);
   if (info == nullptr) return E_UNEXPECTED;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -361,8 +360,8 @@ HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, WORD flag
   VariantInit(&returned);
   // VT_I4 rather than VT_HRESULT: every oleaut32 reads a 32-bit result back
   // for it, while VT_HRESULT is refused by some.
-  HRESULT hr = DispCallFunc(instance, desc->oVft, desc->callconv, VT_I4,
-                            static_cast<UINT>(count), frame.types(), frame.ptrs(), &returned);
+  HRESULT hr = DispCallFunc(instance, desc->oVft, desc->callconv, VT_I4, static_cast<UINT>(count),
+                            frame.types(), frame.ptrs(), &returned);
   if (FAILED(hr)) return hr;
   hr = V_I4(&returned);
   if (FAILED(hr)) {

@@ -30,8 +30,7 @@ ITypeInfo* TypeInfoOf(REFGUID guid);
 HRESULT DispatchGetTypeInfo(REFIID iid, UINT index, ITypeInfo** info);
 HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids);
 HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, WORD flags,
-                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                       UINT* arg_error);
+                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* arg_error);
 
 // Implements IDispatch for a class deriving from the dual interface `Dual`.
 template <typename Dual>
@@ -50,12 +49,12 @@ class DualDispatch : public Dual {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return DispatchGetIDsOfNames(__uuidof(Dual), names, count, ids);
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID, WORD flags,
-                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception,
                                    UINT* arg_error) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return DispatchInvoke(__uuidof(Dual), static_cast<Dual*>(this), member, flags, params,
-                          result, exception, arg_error);
+    return DispatchInvoke(__uuidof(Dual), static_cast<Dual*>(this), member, flags, params, result,
+                          exception, arg_error);
   }
 };
 

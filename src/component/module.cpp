@@ -15,7 +15,8 @@ HINSTANCE ModuleInstance() {
 std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameW(ModuleInstance(), path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n =
+        GetModuleFileNameW(ModuleInstance(), path.data(), static_cast<DWORD>(path.size()));
     if (n < path.size()) {
       path.resize(n);
       return path;

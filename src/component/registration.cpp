@@ -131,10 +131,9 @@ bool Write(const Value& row) {
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const LONG status =
-      RegSetValueExW(key, row.name.empty() ? nullptr : row.name.c_str(), 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(row.data.c_str()),
-                     static_cast<DWORD>((row.data.size() + 1) * sizeof(wchar_t)));
+  const LONG status = RegSetValueExW(key, row.name.empty() ? nullptr : row.name.c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(row.data.c_str()),
+                                     static_cast<DWORD>((row.data.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
 }

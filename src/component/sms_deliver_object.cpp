@@ -12,8 +12,8 @@ namespace tarvex::com {
 namespace {
 
 class SMSDeliverObject final : public DualDispatch<_SMSDeliver>,
-                         public ISupportErrorInfo,
-                         private CountedObject {
+                               public ISupportErrorInfo,
+                               private CountedObject {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;

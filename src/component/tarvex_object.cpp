@@ -27,8 +27,9 @@ TarvexObject::TarvexObject()
   engine_->SetMessagePump(&pump_);
   engine_->SetSettingsDialog(
       [this] { ShowSettingsDialog(OwnerWindow(), registry_, user_settings_); });
-  engine_->OnSendProgress([this](int16_t& id, int16_t& count, int16_t& part,
-                                 std::u16string& text) { RaiseSendProgress(id, count, part, text); });
+  engine_->OnSendProgress([this](int16_t& id, int16_t& count, int16_t& part, std::u16string& text) {
+    RaiseSendProgress(id, count, part, text);
+  });
 }
 
 TarvexObject::~TarvexObject() {
@@ -78,7 +79,8 @@ HRESULT TarvexObject::Setting() {
 HRESULT TarvexObject::DeviceOpen(short* ModemID, VARIANT_BOOL* result) {
   if (ModemID == nullptr || result == nullptr) return E_POINTER;
   *result = VARIANT_FALSE;
-  return Guarded(__uuidof(_Tarvex), [&] { *result = ToVariantBool(engine_->DeviceOpen(*ModemID)); });
+  return Guarded(__uuidof(_Tarvex),
+                 [&] { *result = ToVariantBool(engine_->DeviceOpen(*ModemID)); });
 }
 
 HRESULT TarvexObject::DeviceClose(short* ModemID, VARIANT_BOOL* result) {
@@ -175,10 +177,10 @@ HRESULT TarvexObject::DeviceName(short* ModemID, BSTR* result) {
   return TextResult(result, [&] { return engine_->DeviceName(*ModemID); });
 }
 
-void TarvexObject::RaiseSendProgress(int16_t& ModemID, int16_t& MessageCount,
-                                     int16_t& PartNumber, std::u16string& MessageText) {
-  Bstr text(std::wstring_view(reinterpret_cast<const wchar_t*>(MessageText.data()),
-                              MessageText.size()));
+void TarvexObject::RaiseSendProgress(int16_t& ModemID, int16_t& MessageCount, int16_t& PartNumber,
+                                     std::u16string& MessageText) {
+  Bstr text(
+      std::wstring_view(reinterpret_cast<const wchar_t*>(MessageText.data()), MessageText.size()));
   BSTR value = text.get();
   // Arguments go right to left; all four by reference, so a sink sees (and
   // may change) the engine's own values.

@@ -11,7 +11,9 @@
 
 // First: it takes back the name SendMessage from <windows.h> before the
 // engine's header declares its member of that name.
+// clang-format off
 #include "tarvex4_idl.h"
+// clang-format on
 
 #include <atomic>
 #include <memory>
@@ -54,8 +56,8 @@ class TarvexObject : public DualDispatch<_Tarvex>,
                                         _Collection** result) override;
   HRESULT STDMETHODCALLTYPE SendMessage(short* ModemID, BSTR* PhoneNumber, BSTR* MessageText,
                                         BSTR* result) override;
-  HRESULT STDMETHODCALLTYPE SendLongMessage(short* ModemID, BSTR* PhoneNumber,
-                                            BSTR* MessageText, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE SendLongMessage(short* ModemID, BSTR* PhoneNumber, BSTR* MessageText,
+                                            BSTR* result) override;
   HRESULT STDMETHODCALLTYPE RemoveMessage(short* ModemID, LONG* Index, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE DeviceName(short* ModemID, BSTR* result) override;
 

@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "config/registry_user_settings.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "platform/registry_backend.h"
 #include "platform/serial_port.h"
-#include "config/registry_user_settings.h"
 #include "platform/user_settings.h"
 
 namespace tarvex::posix {

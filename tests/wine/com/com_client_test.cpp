@@ -80,17 +80,28 @@ TEST_F(ComClient, EveryNameResolvesToItsDispid) {
   const struct {
     const wchar_t* name;
     DISPID id;
-  } tarvex[] = {{L"Setting", 0x60030000},         {L"DeviceOpen", 0x60030001},
-                {L"DeviceClose", 0x60030002},     {L"SendCommand", 0x60030004},
-                {L"GetMessageStorageID", 0x60030005}, {L"SetMessageStorageID", 0x60030006},
-                {L"DeviceManufacture", 0x60030007}, {L"DeviceModel", 0x60030008},
-                {L"DeviceIMEI", 0x60030009},      {L"ReadMessage", 0x6003000A},
-                {L"SendMessage", 0x6003000B},     {L"SendLongMessage", 0x6003000C},
-                {L"RemoveMessage", 0x6003000F},   {L"devicename", 0x60030015}},
-    deliver[] = {{L"MessageID", 0x40030000},       {L"PhoneNumber", 0x40030001},
-                 {L"MessageTime", 0x40030002},     {L"MessageText", 0x40030003},
-                 {L"MultiPartSMS", 0x40030004},    {L"MultiPartSMSRef", 0x40030005},
-                 {L"MultiPartSMSCount", 0x40030006}, {L"MultiPartSMSNumber", 0x40030007},
+  } tarvex[] = {{L"Setting", 0x60030000},
+                {L"DeviceOpen", 0x60030001},
+                {L"DeviceClose", 0x60030002},
+                {L"SendCommand", 0x60030004},
+                {L"GetMessageStorageID", 0x60030005},
+                {L"SetMessageStorageID", 0x60030006},
+                {L"DeviceManufacture", 0x60030007},
+                {L"DeviceModel", 0x60030008},
+                {L"DeviceIMEI", 0x60030009},
+                {L"ReadMessage", 0x6003000A},
+                {L"SendMessage", 0x6003000B},
+                {L"SendLongMessage", 0x6003000C},
+                {L"RemoveMessage", 0x6003000F},
+                {L"devicename", 0x60030015}},
+    deliver[] = {{L"MessageID", 0x40030000},
+                 {L"PhoneNumber", 0x40030001},
+                 {L"MessageTime", 0x40030002},
+                 {L"MessageText", 0x40030003},
+                 {L"MultiPartSMS", 0x40030004},
+                 {L"MultiPartSMSRef", 0x40030005},
+                 {L"MultiPartSMSCount", 0x40030006},
+                 {L"MultiPartSMSNumber", 0x40030007},
                  {L"Decode", 0x60030000}};
   for (const auto& m : tarvex) EXPECT_EQ(IdOf(tarvex_, m.name), m.id) << m.name;
   for (const auto& m : deliver) EXPECT_EQ(IdOf(deliver_, m.name), m.id) << m.name;
@@ -236,8 +247,8 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesItsArgumentAlone) {
 
 TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
   IConnectionPointContainer* container = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(tarvex_->QueryInterface(IID_IConnectionPointContainer,
-                                                   reinterpret_cast<void**>(&container)));
+  ASSERT_HRESULT_SUCCEEDED(
+      tarvex_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
   IConnectionPoint* point = nullptr;
   EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
   ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(__uuidof(__Tarvex), &point));
@@ -338,15 +349,17 @@ TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
   wchar_t path[MAX_PATH] = {};
   DWORD size = sizeof(path);
   ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT,
-                         L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32",
-                         nullptr, RRF_RT_REG_SZ, nullptr, path, &size),
+                         L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32", nullptr,
+                         RRF_RT_REG_SZ, nullptr, path, &size),
             ERROR_SUCCESS);
   HMODULE module = LoadLibraryW(path);
   ASSERT_NE(module, nullptr);
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   using CanUnload = HRESULT(STDAPICALLTYPE*)();
-  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-  auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  auto get = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto can_unload = reinterpret_cast<CanUnload>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   ASSERT_TRUE(get && can_unload);
   EXPECT_EQ(can_unload(), S_OK);
   IClassFactory* factory = nullptr;

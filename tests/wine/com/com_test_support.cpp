@@ -8,7 +8,9 @@ namespace {
 
 class Apartment : public ::testing::Environment {
  public:
-  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  }
   void TearDown() override { CoUninitialize(); }
 };
 
@@ -28,8 +30,8 @@ DISPID IdOf(IDispatch* object, const wchar_t* name) {
   return id;
 }
 
-void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& args,
-          Outcome* out, WORD flags) {
+void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& args, Outcome* out,
+          WORD flags) {
   std::vector<VARIANTARG> reversed(args.size());
   for (size_t i = 0; i < args.size(); ++i) {
     VARIANTARG& arg = reversed[args.size() - 1 - i];
@@ -38,8 +40,8 @@ void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& a
   }
   DISPID put = DISPID_PROPERTYPUT;
   const bool is_put = flags & DISPATCH_PROPERTYPUT;
-  DISPPARAMS params = {reversed.data(), is_put ? &put : nullptr,
-                       static_cast<UINT>(reversed.size()), is_put ? 1u : 0u};
+  DISPPARAMS params = {reversed.data(), is_put ? &put : nullptr, static_cast<UINT>(reversed.size()),
+                       is_put ? 1u : 0u};
   EXCEPINFO exception = {};
   UINT arg_error = 0;
   out->hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,

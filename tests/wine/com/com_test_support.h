@@ -4,12 +4,12 @@
 // need a modem skip without it).
 #pragma once
 
-#include "tarvex4_idl.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "tarvex4_idl.h"
 
 namespace tarvex::com::testing {
 
@@ -45,8 +45,8 @@ struct Var {
 // What one Invoke gave.
 struct Outcome {
   HRESULT hr = E_FAIL;
-  SCODE scode = 0;             // EXCEPINFO's, for DISP_E_EXCEPTION
-  std::wstring source;         // EXCEPINFO's
+  SCODE scode = 0;      // EXCEPINFO's, for DISP_E_EXCEPTION
+  std::wstring source;  // EXCEPINFO's
   std::wstring description;
   Var result;
 };
@@ -54,8 +54,8 @@ struct Outcome {
 DISPID IdOf(IDispatch* object, const wchar_t* name);
 // Calls `name` with `args` (left to right; a VARIANT* passes as VT_BYREF|
 // VT_VARIANT, as a script passes its variables).
-void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& args,
-          Outcome* out, WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& args, Outcome* out,
+          WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
 // The VB error number a failed call carries (0x800A0000 + n), or -1.
 int ErrorNumber(HRESULT hr);
 

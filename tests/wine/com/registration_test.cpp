@@ -83,9 +83,9 @@ TEST(Registration, WritesEveryKeyOfTheClassesAndTheLibrary) {
   EXPECT_FALSE(Exists(L"TypeLib\\" + lib + L"\\4d.0\\409"));
   // Hosts find the library and the classes through the registry.
   ITypeLib* library = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(
-      {0xDDAD54A4, 0xC1D4, 0x497D, {0xB1, 0x4F, 0x98, 0xE7, 0xFE, 0xB8, 0xBD, 0xE2}}, 77, 0, 0,
-      &library));
+  ASSERT_HRESULT_SUCCEEDED(
+      LoadRegTypeLib({0xDDAD54A4, 0xC1D4, 0x497D, {0xB1, 0x4F, 0x98, 0xE7, 0xFE, 0xB8, 0xBD, 0xE2}},
+                     77, 0, 0, &library));
   library->Release();
   // TRegistry is in the library but no host may create it.
   EXPECT_FALSE(Exists(L"CLSID\\{29EEABE9-D9B7-4FB1-ADA9-5659F53897E4}"));
