@@ -5,7 +5,8 @@
 //
 // Threads: each object is used by the host's thread (the apartment that made
 // the engine).  Failures: the registry reports Windows status codes and never
-// throws; the port raises tarvex::Error with the serial control's numbers.
+// throws; the port raises tarvex::Error with the serial control's numbers; the
+// clock, the pump and the text conversions cannot fail.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +28,9 @@ namespace tarvex::win32 {
 // Cyrillic or Greek survives; the keys, names, types and bytes a reader sees
 // are those the ANSI calls would have written for ASCII text.  REG_SZ data is
 // converted both ways (the size counts UTF-8 bytes on the seam's side);
-// REG_BINARY and every other type pass as raw bytes.
+// REG_BINARY and every other type pass as raw bytes.  Keys open with
+// MAXIMUM_ALLOWED, as RegOpenKeyA does, so a user without write access still
+// reads HKEY_LOCAL_MACHINE.  Holds no state: handles are the registry's own.
 class Win32Registry : public RegistryBackend {
  public:
   RegStatus OpenKey(RegHandle parent, const std::string& path, RegHandle* result) override;
@@ -45,7 +48,10 @@ class Win32Registry : public RegistryBackend {
 // \\.\COMn through a comm handle: line settings through the DCB, handshaking
 // 0-3, non-blocking reads of everything waiting, writes of every byte value.
 // WaitForInput waits on the port and the thread's message queue together, so
-// a waiting transaction neither spins nor freezes the host's window.
+// a waiting transaction neither spins nor freezes the host's window.  The open
+// is exclusive across processes (the system's own exclusion plus a named
+// mutex per port, since Wine lets a second CreateFile of a COM device through).
+// A device that goes away closes the port and raises 8012.
 class Win32SerialPort : public SerialPort {
  public:
   Win32SerialPort() = default;
@@ -77,7 +83,14 @@ class Win32SerialPort : public SerialPort {
   int16_t input_len_ = 0;
   bool rts_ = false;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  std::string pending_;  // read but not yet handed out (InputLen > 0)
+  HANDLE claim_ = nullptr;  // the port's named mutex, held while open
+  std::string pending_;     // read but not yet handed out (InputLen > 0)
+
+  void Close();
+  void CheckOpen() const;
+  // Reads everything waiting into pending_; false when the device went away.
+  bool Drain();
+  [[noreturn]] void Vanished();  // closes after the device went away; raises 8012
 };
 
 class Win32Clock : public Clock {
@@ -86,7 +99,10 @@ class Win32Clock : public Clock {
   void Sleep(uint32_t ms) override;
 };
 
-// One pass of the thread's pending window messages.
+// One pass of the thread's pending window messages: those that arrived before
+// the pass began (a handler that keeps posting cannot hold the pass forever).
+// A WM_QUIT met on the way is posted again and ends the pass, so the host's
+// own loop still sees it.
 class Win32MessagePump : public MessagePump {
  public:
   void DoEvents() override;
