@@ -1,0 +1,521 @@
+// Checks the type library that hosts compile against: which types it lists,
+// in which order, with which kinds, flags, versions and GUIDs, and that every
+// reference inside it still leads where it should (widl's output is
+// rewritten after the fact, so a wrong offset would show up here first).
+//
+//   typelib_dump [--dump] [library]
+//
+// The library is a .tlb or a module carrying one (default: Tarvex4.ocx, found
+// the way LoadTypeLibEx finds it).  --dump also prints everything the library
+// says, one block a type, so that two builds can be compared.  Exits 0 only
+// when every check passes.
+#include <windows.h>
+#include <oaidl.h>
+#include <oleauto.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ImplRef {
+  std::wstring name;
+  int flags;
+};
+
+struct ExpectedType {
+  std::wstring name;
+  TYPEKIND kind;
+  WORD flags;
+  std::wstring guid;
+  std::vector<ImplRef> impls;  // coclasses only
+};
+
+// Hidden, dual, nonextensible, oleautomation, dispatchable: the flags the
+// library stores for each dual interface.  Wine's oleaut32 leaves
+// FOLEAUTOMATION out of whatever GetTypeAttr reports for a TKIND_DISPATCH, so
+// the dispatch half of a dual shows 0x10D0 whatever the file says; its
+// interface half shows the stored flags.
+constexpr WORD kDual = 0x11D0;
+constexpr WORD kNotOnDispatch = TYPEFLAG_FOLEAUTOMATION;
+
+// The order belongs to the contract: hosts that bind by index see it.
+const std::vector<ExpectedType> kTypes = {
+    {L"_Tarvex", TKIND_DISPATCH, kDual, L"{29A99EB3-F92D-41C5-853B-78C052D8F57C}", {}},
+    {L"Tarvex",
+     TKIND_COCLASS,
+     0x20,
+     L"{39E7394A-CFA3-412B-9958-E0ECD090AD11}",
+     {{L"_Tarvex", IMPLTYPEFLAG_FDEFAULT},
+      {L"__Tarvex", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}},
+    {L"_SMSDeliver", TKIND_DISPATCH, kDual, L"{711B35FD-0630-4ED8-A384-06BCBF02AAF2}", {}},
+    {L"SMSDeliver",
+     TKIND_COCLASS,
+     0x2,
+     L"{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}",
+     {{L"_SMSDeliver", IMPLTYPEFLAG_FDEFAULT}}},
+    {L"_TRegistry", TKIND_DISPATCH, kDual, L"{B2581E0C-7D40-4BDF-BCE4-D1FABC310BC8}", {}},
+    {L"TRegistry",
+     TKIND_COCLASS,
+     0x0,
+     L"{29EEABE9-D9B7-4FB1-ADA9-5659F53897E4}",
+     {{L"_TRegistry", IMPLTYPEFLAG_FDEFAULT}}},
+    {L"__Tarvex", TKIND_DISPATCH, 0x1090, L"{BD6C2FCC-A3CF-4416-8C34-AAA14B0E4456}", {}},
+    {L"enumInbox", TKIND_ENUM, 0x0, L"{596C396E-71EF-49E2-9796-4652F32FAB05}", {}},
+    {L"THKey", TKIND_ENUM, 0x0, L"{1F2CA705-39D2-4343-98B2-50E72BD5AFAB}", {}},
+    {L"_Collection", TKIND_DISPATCH, kDual, L"{62C2173B-F8AC-4732-9C35-49128CDB8F06}", {}},
+    {L"Collection",
+     TKIND_COCLASS,
+     0x10,
+     L"{3FEEE167-A2DF-4B79-BD29-1D1A771971A9}",
+     {{L"_Collection", IMPLTYPEFLAG_FDEFAULT}}},
+};
+
+// Parameters whose type is one of the library's own: each must still name
+// the right type after the library's entries have moved.
+struct ExpectedParamType {
+  const wchar_t* type;
+  const wchar_t* func;
+  int param;  // -1: the function's own type ([retval], as the dispatch half shows it)
+  const wchar_t* target;
+};
+const ExpectedParamType kParamTypes[] = {
+    {L"_Tarvex", L"ReadMessage", 1, L"enumInbox"},
+    {L"_Tarvex", L"ReadMessage", -1, L"_Collection"},
+    {L"_TRegistry", L"GetString", 0, L"THKey"},
+    {L"_TRegistry", L"DelSetting", 0, L"THKey"},
+};
+
+int g_failures = 0;
+
+void Fail(const wchar_t* format, ...) {
+  ++g_failures;
+  va_list args;
+  va_start(args, format);
+  std::fputws(L"MISMATCH: ", stdout);
+  std::vfwprintf(stdout, format, args);
+  std::fputws(L"\n", stdout);
+  va_end(args);
+}
+
+template <typename T>
+struct Com {
+  T* p = nullptr;
+  Com() = default;
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  ~Com() {
+    if (p) p->Release();
+  }
+  T** operator&() { return &p; }
+  T* operator->() const { return p; }
+  explicit operator bool() const { return p != nullptr; }
+};
+
+struct Bstr {
+  BSTR b = nullptr;
+  ~Bstr() { SysFreeString(b); }
+  std::wstring str() const { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+};
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+std::wstring Hex(unsigned long value) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%lx", value);
+  return text;
+}
+
+std::wstring TypeName(ITypeInfo* info) {
+  Bstr name;
+  if (FAILED(info->GetDocumentation(MEMBERID_NIL, &name.b, nullptr, nullptr, nullptr))) return L"?";
+  return name.str();
+}
+
+std::wstring RefName(ITypeInfo* from, HREFTYPE ref) {
+  Com<ITypeInfo> target;
+  if (FAILED(from->GetRefTypeInfo(ref, &target))) return L"";
+  return TypeName(target.p);
+}
+
+const wchar_t* KindName(TYPEKIND kind) {
+  static const wchar_t* const kNames[] = {L"enum",     L"record",  L"module", L"interface",
+                                          L"dispatch", L"coclass", L"alias",  L"union"};
+  return kind >= 0 && kind < TKIND_MAX ? kNames[kind] : L"?";
+}
+
+// A type as text, with references to other types by name: a reference that
+// leads nowhere is a fault of the library.
+std::wstring TypeText(ITypeInfo* owner, const TYPEDESC& desc, const std::wstring& where) {
+  switch (desc.vt) {
+    case VT_PTR:
+      return L"ptr(" + TypeText(owner, *desc.lptdesc, where) + L")";
+    case VT_SAFEARRAY:
+      return L"safearray(" + TypeText(owner, *desc.lptdesc, where) + L")";
+    case VT_CARRAY:
+      return L"carray(" + TypeText(owner, desc.lpadesc->tdescElem, where) + L")";
+    case VT_USERDEFINED: {
+      std::wstring name = RefName(owner, desc.hreftype);
+      if (name.empty()) {
+        Fail(L"%ls: a reference to another type leads nowhere", where.c_str());
+        return L"user(?)";
+      }
+      return L"user(" + name + L")";
+    }
+    default:
+      return L"vt" + std::to_wstring(desc.vt);
+  }
+}
+
+std::wstring ValueText(const VARIANT& value) {
+  VARIANT text;
+  VariantInit(&text);
+  std::wstring out = L"vt" + std::to_wstring(V_VT(&value));
+  if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+    out += L":" + std::wstring(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+  VariantClear(&text);
+  return out;
+}
+
+struct AttrGuard {
+  ITypeInfo* info;
+  TYPEATTR* attr = nullptr;
+  explicit AttrGuard(ITypeInfo* i) : info(i) {
+    if (FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
+  }
+  ~AttrGuard() {
+    if (attr) info->ReleaseTypeAttr(attr);
+  }
+};
+
+void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner,
+                 const wchar_t* indent, bool print) {
+  for (UINT f = 0; f < attr.cFuncs; ++f) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &func))) {
+      Fail(L"%ls: function %u unreadable", owner.c_str(), f);
+      continue;
+    }
+    BSTR names[64] = {};
+    UINT count = 0;
+    info->GetNames(func->memid, names, 64, &count);
+    // GetNames answers by DISPID, so a property's put shows its get's names.
+    std::wstring name = count ? names[0] : L"?";
+    std::wstring listed;
+    for (UINT n = 0; n < count; ++n) listed += (n ? L"," : L"") + std::wstring(names[n]);
+    std::wstring where = owner + L"." + name;
+    std::wstring line =
+        std::wstring(indent) + L"func " + name + L" memid=" + Hex(func->memid) + L" invkind=" +
+        std::to_wstring(func->invkind) + L" funckind=" + std::to_wstring(func->funckind) + L" cc=" +
+        std::to_wstring(func->callconv) + L" flags=" + Hex(func->wFuncFlags) + L" oVft=" +
+        std::to_wstring(func->oVft) + L" ret=" + TypeText(info, func->elemdescFunc.tdesc, where) +
+        L" optional=" + std::to_wstring(func->cParamsOpt) + L" names=" + listed;
+    if (print) std::wprintf(L"%ls\n", line.c_str());
+    for (SHORT p = 0; p < func->cParams; ++p) {
+      const ELEMDESC& param = func->lprgelemdescParam[p];
+      std::wstring pline = std::wstring(indent) + L"  param " + std::to_wstring(p) + L" " +
+                           TypeText(info, param.tdesc, where) + L" flags=" +
+                           Hex(param.paramdesc.wParamFlags);
+      if ((param.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && param.paramdesc.pparamdescex)
+        pline += L" default=" + ValueText(param.paramdesc.pparamdescex->varDefaultValue);
+      if (print) std::wprintf(L"%ls\n", pline.c_str());
+    }
+    for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+    info->ReleaseFuncDesc(func);
+  }
+  for (UINT v = 0; v < attr.cVars; ++v) {
+    VARDESC* var = nullptr;
+    if (FAILED(info->GetVarDesc(v, &var))) {
+      Fail(L"%ls: variable %u unreadable", owner.c_str(), v);
+      continue;
+    }
+    Bstr name;
+    info->GetDocumentation(var->memid, &name.b, nullptr, nullptr, nullptr);
+    std::wstring line = std::wstring(indent) + L"var " + name.str() + L" memid=" + Hex(var->memid) +
+                        L" kind=" + std::to_wstring(var->varkind) + L" type=" +
+                        TypeText(info, var->elemdescVar.tdesc, owner);
+    if (var->varkind == VAR_CONST && var->lpvarValue)
+      line += L" value=" + ValueText(*var->lpvarValue);
+    if (print) std::wprintf(L"%ls\n", line.c_str());
+    info->ReleaseVarDesc(var);
+  }
+}
+
+std::wstring AttrLine(const TYPEATTR& attr) {
+  return std::wstring(KindName(attr.typekind)) + L" flags=" + Hex(attr.wTypeFlags) + L" version=" +
+         std::to_wstring(attr.wMajorVerNum) + L"." + std::to_wstring(attr.wMinorVerNum) + L" " +
+         GuidText(attr.guid) + L" funcs=" + std::to_wstring(attr.cFuncs) + L" vars=" +
+         std::to_wstring(attr.cVars) + L" impls=" + std::to_wstring(attr.cImplTypes) + L" vft=" +
+         std::to_wstring(attr.cbSizeVft) + L" size=" + std::to_wstring(attr.cbSizeInstance) +
+         L" align=" + std::to_wstring(attr.cbAlignment);
+}
+
+std::vector<ImplRef> ImplTypes(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
+  std::vector<ImplRef> out;
+  for (UINT i = 0; i < attr.cImplTypes; ++i) {
+    HREFTYPE ref = 0;
+    INT flags = 0;
+    std::wstring name;
+    if (FAILED(info->GetRefTypeOfImplType(i, &ref)) || (name = RefName(info, ref)).empty())
+      Fail(L"%ls: implemented type %u leads nowhere", owner.c_str(), i);
+    info->GetImplTypeFlags(i, &flags);
+    out.push_back({name, flags});
+  }
+  return out;
+}
+
+// FindName must lead back to the type itself and to the owner of a member.
+void CheckFindName(ITypeLib* lib, const std::wstring& name, ITypeInfo* owner, MEMBERID memid) {
+  std::vector<wchar_t> buffer(name.begin(), name.end());
+  buffer.push_back(0);
+  BOOL found = FALSE;
+  if (FAILED(lib->IsName(buffer.data(), 0, &found)) || !found)
+    Fail(L"IsName(%ls) finds nothing", name.c_str());
+  ITypeInfo* infos[16] = {};
+  MEMBERID ids[16] = {};
+  USHORT count = 16;
+  bool matched = false;
+  if (SUCCEEDED(lib->FindName(buffer.data(), 0, infos, ids, &count))) {
+    for (USHORT i = 0; i < count; ++i) {
+      if (ids[i] == memid && TypeName(infos[i]) == TypeName(owner)) matched = true;
+      infos[i]->Release();
+    }
+  }
+  if (!matched) Fail(L"FindName(%ls) does not lead to %ls", name.c_str(), TypeName(owner).c_str());
+}
+
+void CheckMemberNames(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr) {
+  for (UINT f = 0; f < attr.cFuncs; ++f) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &func))) continue;
+    Bstr name;
+    info->GetDocumentation(func->memid, &name.b, nullptr, nullptr, nullptr);
+    CheckFindName(lib, name.str(), info, func->memid);
+    info->ReleaseFuncDesc(func);
+  }
+  for (UINT v = 0; v < attr.cVars; ++v) {
+    VARDESC* var = nullptr;
+    if (FAILED(info->GetVarDesc(v, &var))) continue;
+    Bstr name;
+    info->GetDocumentation(var->memid, &name.b, nullptr, nullptr, nullptr);
+    CheckFindName(lib, name.str(), info, var->memid);
+    info->ReleaseVarDesc(var);
+  }
+}
+
+// Every function name (and its parameters' names) maps back to its DISPID.
+void CheckIdsOfNames(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
+  for (UINT f = 0; f < attr.cFuncs; ++f) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &func))) continue;
+    BSTR names[64] = {};
+    UINT count = 0;
+    info->GetNames(func->memid, names, 64, &count);
+    if (count) {
+      std::vector<LPOLESTR> ask(names, names + count);
+      std::vector<MEMBERID> ids(count, 0);
+      HRESULT hr = info->GetIDsOfNames(ask.data(), count, ids.data());
+      if (FAILED(hr) || ids[0] != func->memid)
+        Fail(L"%ls: GetIDsOfNames(%ls) gives 0x%lx (hr 0x%lx)", owner.c_str(), names[0],
+             static_cast<unsigned long>(ids[0]), static_cast<unsigned long>(hr));
+      for (UINT n = 1; n < count; ++n)
+        if (ids[n] != static_cast<MEMBERID>(n - 1))
+          Fail(L"%ls.%ls: parameter %ls at %ld", owner.c_str(), names[0], names[n],
+               static_cast<long>(ids[n]));
+    }
+    for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+    info->ReleaseFuncDesc(func);
+  }
+}
+
+// The vtable half of a dual interface must agree with its dispatch half and
+// carry the stored flags in full.
+void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const std::wstring& name,
+                   WORD stored, bool print) {
+  HREFTYPE ref = 0;
+  Com<ITypeInfo> half;
+  if (FAILED(info->GetRefTypeOfImplType(-1, &ref)) || FAILED(info->GetRefTypeInfo(ref, &half))) {
+    Fail(L"%ls: no interface half", name.c_str());
+    return;
+  }
+  AttrGuard ha(half.p);
+  if (!ha.attr) {
+    Fail(L"%ls: interface half unreadable", name.c_str());
+    return;
+  }
+  std::vector<ImplRef> impls = ImplTypes(half.p, *ha.attr, name + L" (interface)");
+  if (print) {
+    std::wprintf(L"  interface half: %ls\n", AttrLine(*ha.attr).c_str());
+    for (const auto& i : impls) std::wprintf(L"    impl %ls flags=0x%x\n", i.name.c_str(), i.flags);
+  }
+  if (ha.attr->typekind != TKIND_INTERFACE)
+    Fail(L"%ls: interface half is a %ls", name.c_str(), KindName(ha.attr->typekind));
+  if (ha.attr->wTypeFlags != stored)
+    Fail(L"%ls: interface half flags 0x%x, not 0x%x", name.c_str(), ha.attr->wTypeFlags, stored);
+  if (ha.attr->guid != attr.guid || ha.attr->wMajorVerNum != attr.wMajorVerNum ||
+      ha.attr->wMinorVerNum != attr.wMinorVerNum)
+    Fail(L"%ls: interface half has another GUID or version", name.c_str());
+  DumpMembers(half.p, *ha.attr, name + L" (interface)", L"    ", print);
+  CheckIdsOfNames(half.p, *ha.attr, name + L" (interface)");
+  // The interface half lists only the dual's own members, which are what
+  // the library's name lookups know.
+  CheckMemberNames(lib, half.p, *ha.attr);
+}
+
+void CheckParamTypes(ITypeLib* lib) {
+  for (const auto& want : kParamTypes) {
+    std::wstring found;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+      Com<ITypeInfo> info;
+      if (FAILED(lib->GetTypeInfo(i, &info)) || TypeName(info.p) != want.type) continue;
+      AttrGuard a(info.p);
+      for (UINT f = 0; a.attr && f < a.attr->cFuncs; ++f) {
+        FUNCDESC* func = nullptr;
+        if (FAILED(info->GetFuncDesc(f, &func))) continue;
+        Bstr name;
+        info->GetDocumentation(func->memid, &name.b, nullptr, nullptr, nullptr);
+        if (name.str() == want.func && want.param < func->cParams) {
+          const TYPEDESC* desc = want.param < 0 ? &func->elemdescFunc.tdesc
+                                                : &func->lprgelemdescParam[want.param].tdesc;
+          while (desc->vt == VT_PTR) desc = desc->lptdesc;
+          if (desc->vt == VT_USERDEFINED) found = RefName(info.p, desc->hreftype);
+        }
+        info->ReleaseFuncDesc(func);
+      }
+    }
+    if (found != want.target)
+      Fail(L"%ls.%ls parameter %d is of type '%ls', not %ls", want.type, want.func, want.param,
+           found.c_str(), want.target);
+  }
+}
+
+void CheckLibrary(ITypeLib* lib, bool print) {
+  TLIBATTR* la = nullptr;
+  if (FAILED(lib->GetLibAttr(&la))) {
+    Fail(L"library attributes unreadable");
+    return;
+  }
+  if (print)
+    std::wprintf(L"library %ls version=%u.%u lcid=%lu flags=0x%x syskind=%d\n",
+                 GuidText(la->guid).c_str(), la->wMajorVerNum, la->wMinorVerNum, la->lcid,
+                 la->wLibFlags, la->syskind);
+  if (GuidText(la->guid) != L"{DDAD54A4-C1D4-497D-B14F-98E7FEB8BDE2}" || la->wMajorVerNum != 77 ||
+      la->wMinorVerNum != 0 || la->lcid != 1033 ||
+      la->wLibFlags != (LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE))
+    Fail(L"library: %ls %u.%u lcid %lu flags 0x%x", GuidText(la->guid).c_str(), la->wMajorVerNum,
+         la->wMinorVerNum, la->lcid, la->wLibFlags);
+  lib->ReleaseTLibAttr(la);
+
+  UINT count = lib->GetTypeInfoCount();
+  if (count != kTypes.size()) Fail(L"%u types, not %zu", count, kTypes.size());
+  for (UINT i = 0; i < count; ++i) {
+    Com<ITypeInfo> info;
+    if (FAILED(lib->GetTypeInfo(i, &info))) {
+      Fail(L"[%u] unreadable", i);
+      continue;
+    }
+    AttrGuard a(info.p);
+    if (!a.attr) {
+      Fail(L"[%u] attributes unreadable", i);
+      continue;
+    }
+    const TYPEATTR& attr = *a.attr;
+    std::wstring name = TypeName(info.p);
+    std::vector<ImplRef> impls = ImplTypes(info.p, attr, name);
+    if (print) {
+      std::wprintf(L"[%u] %ls %ls\n", i, name.c_str(), AttrLine(attr).c_str());
+      for (const auto& impl : impls)
+        std::wprintf(L"  impl %ls flags=0x%x\n", impl.name.c_str(), impl.flags);
+    }
+    const ExpectedType* want = i < kTypes.size() ? &kTypes[i] : nullptr;
+    bool dual = attr.typekind == TKIND_DISPATCH && (attr.wTypeFlags & TYPEFLAG_FDUAL);
+    if (dual) CheckDualHalf(lib, info.p, attr, name, want ? want->flags : 0, print);
+    DumpMembers(info.p, attr, name, L"  ", print);
+    if (attr.typekind == TKIND_DISPATCH) CheckIdsOfNames(info.p, attr, name);
+    if (!dual) CheckMemberNames(lib, info.p, attr);
+    CheckFindName(lib, name, info.p, MEMBERID_NIL);
+
+    // GetTypeInfoOfGuid must find this very entry.
+    Com<ITypeInfo> byGuid;
+    if (FAILED(lib->GetTypeInfoOfGuid(attr.guid, &byGuid)) || TypeName(byGuid.p) != name)
+      Fail(L"[%u] %ls: GetTypeInfoOfGuid(%ls) does not find it", i, name.c_str(),
+           GuidText(attr.guid).c_str());
+    Com<ITypeLib> container;
+    UINT index = ~0u;
+    if (FAILED(info->GetContainingTypeLib(&container, &index)) || index != i)
+      Fail(L"[%u] %ls: says it is at index %u", i, name.c_str(), index);
+
+    if (!want) continue;
+    if (name != want->name) Fail(L"[%u] is %ls, not %ls", i, name.c_str(), want->name.c_str());
+    if (attr.typekind != want->kind)
+      Fail(L"[%u] %ls: a %ls, not a %ls", i, name.c_str(), KindName(attr.typekind),
+           KindName(want->kind));
+    WORD shown = attr.typekind == TKIND_DISPATCH ? want->flags & ~kNotOnDispatch : want->flags;
+    if (attr.wTypeFlags != shown)
+      Fail(L"[%u] %ls: flags 0x%x, not 0x%x", i, name.c_str(), attr.wTypeFlags, shown);
+    if (attr.wMajorVerNum != 1 || attr.wMinorVerNum != 0)
+      Fail(L"[%u] %ls: version %u.%u, not 1.0", i, name.c_str(), attr.wMajorVerNum,
+           attr.wMinorVerNum);
+    if (GuidText(attr.guid) != want->guid)
+      Fail(L"[%u] %ls: GUID %ls, not %ls", i, name.c_str(), GuidText(attr.guid).c_str(),
+           want->guid.c_str());
+    if (attr.typekind == TKIND_COCLASS) {
+      bool same = impls.size() == want->impls.size();
+      for (size_t n = 0; same && n < impls.size(); ++n)
+        same = impls[n].name == want->impls[n].name && impls[n].flags == want->impls[n].flags;
+      if (!same) Fail(L"[%u] %ls: implemented interfaces differ", i, name.c_str());
+    }
+  }
+  CheckParamTypes(lib);
+}
+
+// A library bad enough to crash oleaut32 must fail the test at once, not
+// wait for a debugger.
+LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
+  std::wprintf(L"MISMATCH: crashed (exception 0x%lx) reading the library\n",
+               static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
+  std::fflush(stdout);
+  ExitProcess(3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool print = false;
+  std::wstring path = L"Tarvex4.ocx";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--dump") == 0) {
+      print = true;
+    } else {
+      std::vector<wchar_t> wide(std::strlen(argv[i]) + 1);
+      MultiByteToWideChar(CP_ACP, 0, argv[i], -1, wide.data(), static_cast<int>(wide.size()));
+      path = wide.data();
+    }
+  }
+  SetUnhandledExceptionFilter(OnCrash);
+  CoInitialize(nullptr);
+  int result;
+  {
+    Com<ITypeLib> lib;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
+    if (FAILED(hr)) {
+      std::wprintf(L"MISMATCH: cannot load %ls (hr 0x%lx)\n", path.c_str(),
+                   static_cast<unsigned long>(hr));
+      result = 2;
+    } else {
+      CheckLibrary(lib.p, print);
+      std::wprintf(L"%ls: %d mismatches\n", path.c_str(), g_failures);
+      result = g_failures ? 1 : 0;
+    }
+  }
+  CoUninitialize();
+  return result;
+}
