@@ -35,7 +35,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Unmanaged windows: dialogs come up at once instead of after a window
   # manager's delay.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  # The server that command started lingers; a persistent one can only start
+  # after it has gone.
+  wineserver -w || true
 fi
-wineserver -p >/dev/null 2>&1
+# Exits non-zero when a server for this prefix already runs, which is as good.
+wineserver -p >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1
 "$@"

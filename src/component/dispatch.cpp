@@ -57,8 +57,14 @@ ITypeInfo* VtableInfo(REFIID iid) {
 }
 
 // The automation type a parameter's declared type stands for: enumerations
-// are 32-bit integers, interfaces object references.
+// are 32-bit integers, interfaces object references.  A type library writes
+// an object reference as a pointer to the interface, so `_Collection**` is a
+// pointer to one VT_DISPATCH, not a pointer to a pointer.
 VARTYPE Resolve(ITypeInfo* info, const TYPEDESC& type) {
+  if (type.vt == VT_PTR && type.lptdesc->vt == VT_USERDEFINED) {
+    const VARTYPE target = Resolve(info, *type.lptdesc);
+    if (target == VT_DISPATCH || target == VT_UNKNOWN) return target;
+  }
   if (type.vt != VT_USERDEFINED) return type.vt;
   ITypeInfo* target = nullptr;
   if (FAILED(info->GetRefTypeInfo(type.hreftype, &target))) return VT_EMPTY;
@@ -158,8 +164,10 @@ class CallFrame {
 // Prepares input parameter i from the host's argument (nullptr when omitted).
 HRESULT BindArgument(ITypeInfo* info, const ELEMDESC& elem, VARIANT* given, size_t i,
                      CallFrame& frame) {
-  const bool by_ref = elem.tdesc.vt == VT_PTR;
-  const VARTYPE type = Resolve(info, by_ref ? *elem.tdesc.lptdesc : elem.tdesc);
+  const VARTYPE as_declared = Resolve(info, elem.tdesc);
+  const bool by_ref =
+      elem.tdesc.vt == VT_PTR && as_declared != VT_DISPATCH && as_declared != VT_UNKNOWN;
+  const VARTYPE type = by_ref ? Resolve(info, *elem.tdesc.lptdesc) : as_declared;
   VARIANT& local = frame.local(i);
   const USHORT param_flags = elem.paramdesc.wParamFlags;
 

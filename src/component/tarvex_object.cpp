@@ -49,6 +49,25 @@ HRESULT TarvexObject::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IConnectionPointContainer*>(this);
   } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
     *out = static_cast<ISupportErrorInfo*>(this);
+  } else if (IsEqualIID(iid, IID_IOleObject)) {
+    *out = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject)) {
+    *out = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) {
+    *out = static_cast<IOleInPlaceActiveObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleControl)) {
+    *out = static_cast<IOleControl*>(this);
+  } else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) {
+    *out = static_cast<IViewObject2*>(this);
+  } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit) ||
+             IsEqualIID(iid, IID_IPersistStream)) {
+    // IPersistStream's slots are the first ones of IPersistStreamInit, in the
+    // same order, so older containers that ask for it get the same object.
+    *out = static_cast<IPersistStreamInit*>(this);
+  } else if (IsEqualIID(iid, IID_IPersistPropertyBag)) {
+    *out = static_cast<IPersistPropertyBag*>(this);
+  } else if (IsEqualIID(iid, IID_IQuickActivate)) {
+    *out = static_cast<IQuickActivate*>(this);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;

@@ -59,9 +59,16 @@ TEST(Modem, LongMessagePartsAndTheListingThroughCom) {
   EXPECT_EQ(sink.texts.back(), L"z");
 
   // The simulator's demo inbox (five) and the three parts just sent.
-  ::enumInbox inbox = ibxNewMessage;
+  // By name, with the arguments a script passes.
+  Var slot_arg(short{1}), inbox_arg(short{ibxNewMessage});
+  Outcome listing;
+  Call(tarvex, L"ReadMessage", {&slot_arg.v, &inbox_arg.v}, &listing);
+  ASSERT_HRESULT_SUCCEEDED(listing.hr) << listing.description;
+  ASSERT_EQ(V_VT(&listing.result.v), VT_DISPATCH);
   _Collection* entries = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(tarvex->ReadMessage(&slot, &inbox, &entries));
+  ASSERT_HRESULT_SUCCEEDED(V_DISPATCH(&listing.result.v)
+                               ->QueryInterface(__uuidof(_Collection),
+                                                reinterpret_cast<void**>(&entries)));
   LONG count = 0;
   entries->Count(&count);
   EXPECT_EQ(count, 8);

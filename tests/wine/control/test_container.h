@@ -1,0 +1,116 @@
+// A form with one control on it, as small as an OLE container can be: a
+// visible top-level window and one object that is the control's client site,
+// in-place site, frame, advise sink and event sink, recording what the
+// control tells it.
+//
+// The test owns the container on its stack: the count starts at 1 and never
+// deletes, so a test can check that the control let go of every reference.
+// One apartment thread (the program's environment calls OleInitialize).
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+#include <olectl.h>
+#include <wrl/client.h>
+
+namespace tarvex::com::testing {
+
+using Microsoft::WRL::ComPtr;
+
+// The control by its ProgID, from the registered Tarvex4.ocx.
+ComPtr<IOleObject> CreateControl();
+// Whether the registered Tarvex4.ocx has no objects left.
+bool OcxCanUnload();
+// 2400 x 855 twips in pixels of the display.
+SIZE ControlPixels();
+
+class TestContainer : public IOleClientSite,
+                      public IOleInPlaceSite,
+                      public IOleInPlaceFrame,
+                      public IAdviseSinkEx,
+                      public IDispatch {
+ public:
+  TestContainer();
+  ~TestContainer() { DestroyWindow(window_); }
+  HWND window() const { return window_; }
+  ULONG refs() const { return refs_; }
+
+  // What GetWindowContext offers: 500 x 300 pixels, not the control's size.
+  RECT offered = {10, 20, 510, 320};
+  // When set, OnPosRectChange answers with SetObjectRects(offered), as a
+  // container does that insists on its own layout.
+  IOleObject* insist_on = nullptr;
+
+  int activations = 0, deactivations = 0, pos_rect_changes = 0, closes = 0, events = 0;
+  bool ui_active = false;
+  RECT last_pos_rect = {};
+  IOleInPlaceActiveObject* active_object = nullptr;  // compared only
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  // IOleClientSite
+  HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+  // IOleWindow
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    *window = window_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  // IOleInPlaceSite
+  HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return ++activations, S_OK; }
+  HRESULT STDMETHODCALLTYPE OnUIActivate() override { return ui_active = true, S_OK; }
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
+                                             LPRECT pos, LPRECT clip,
+                                             LPOLEINPLACEFRAMEINFO info) override;
+  HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return ui_active = false, S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return ++deactivations, S_OK; }
+  HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT pos) override;
+  // IOleInPlaceUIWindow, IOleInPlaceFrame
+  HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
+    return INPLACE_E_NOTOOLSPACE;
+  }
+  HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
+    return active_object = object, S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+  // IAdviseSinkEx
+  void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+  void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+  void STDMETHODCALLTYPE OnSave() override {}
+  void STDMETHODCALLTYPE OnClose() override { ++closes; }
+  void STDMETHODCALLTYPE OnViewStatusChange(DWORD) override {}
+  // IDispatch: the control's events
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return ++events, S_OK;
+  }
+
+ private:
+  ULONG refs_ = 1;
+  HWND window_ = nullptr;
+};
+
+}  // namespace tarvex::com::testing
