@@ -66,9 +66,9 @@ TEST(Modem, LongMessagePartsAndTheListingThroughCom) {
   ASSERT_HRESULT_SUCCEEDED(listing.hr) << listing.description;
   ASSERT_EQ(V_VT(&listing.result.v), VT_DISPATCH);
   _Collection* entries = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(V_DISPATCH(&listing.result.v)
-                               ->QueryInterface(__uuidof(_Collection),
-                                                reinterpret_cast<void**>(&entries)));
+  ASSERT_HRESULT_SUCCEEDED(
+      V_DISPATCH(&listing.result.v)
+          ->QueryInterface(__uuidof(_Collection), reinterpret_cast<void**>(&entries)));
   LONG count = 0;
   entries->Count(&count);
   EXPECT_EQ(count, 8);

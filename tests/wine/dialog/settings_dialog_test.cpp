@@ -2,6 +2,10 @@
 // dialog's modal loop while a second thread works the controls through the
 // messages a mouse and keyboard would cause.  Slot 2's stored values (and any
 // key a run creates) are put back as they were when each run ends.
+// clang-format off
+#include "tarvex4_idl.h"
+// clang-format on
+
 #include "settings_dialog.h"
 
 #include <windows.h>
@@ -18,8 +22,6 @@
 #include <vector>
 
 #include "config/frm_setting.h"
-#include "config/registry_user_settings.h"
-#include "platform/win32/win32_platform.h"
 
 namespace tarvex::com {
 namespace {
@@ -34,12 +36,18 @@ constexpr wchar_t kDevice[] = L"SOFTWARE\\DevName\\Device";
 constexpr wchar_t kUser[] =
     L"Software\\VB and VBA Program Settings\\Velmoria\\Tarvex v4.0 - Modem #2";
 
-// How the tests open the dialog; the engine's Setting method through COM can
-// take this call's place without anything else changing.
+// As a host opens it: Setting on a control made from the registered module,
+// with no container, so the dialog has no owner.
 void OpenDialog() {
-  win32::Win32Registry registry;
-  RegistryUserSettings user_settings(registry);
-  ShowSettingsDialog(nullptr, registry, user_settings);
+  ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  CLSID clsid = {};
+  _Tarvex* tarvex = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"Tarvex4.Tarvex", &clsid));
+  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(_Tarvex),
+                                            reinterpret_cast<void**>(&tarvex)));
+  EXPECT_HRESULT_SUCCEEDED(tarvex->Setting());
+  tarvex->Release();
+  CoUninitialize();
 }
 
 std::optional<std::wstring> Stored(HKEY root, const wchar_t* key, const wchar_t* name) {
