@@ -249,6 +249,34 @@ TEST_F(Control, DrawsItsFaceAtTheRectangleGivenAndPaintsItInItsWindow) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A container this project did not write: the system's ATL host window,
+// given far more room than the control takes.
+TEST(ForeignContainer, AtlHostShowsTheControlAtItsOwnSize) {
+  HMODULE atl = LoadLibraryW(L"atl.dll");
+  if (atl == nullptr) GTEST_SKIP() << "no atl.dll";
+  auto init = reinterpret_cast<BOOL(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+  auto get_control = reinterpret_cast<HRESULT(WINAPI*)(HWND, IUnknown**)>(
+      reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+  ASSERT_TRUE(init != nullptr && get_control != nullptr && init());
+  HWND form = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 400, 200, nullptr,
+                              nullptr, nullptr, nullptr);
+  HWND host = CreateWindowExW(0, L"AtlAxWin", L"Tarvex4.Tarvex", WS_CHILD | WS_VISIBLE, 20, 20, 300,
+                              150, form, nullptr, nullptr, nullptr);
+  ComPtr<IUnknown> control;
+  ASSERT_HRESULT_SUCCEEDED(get_control(host, &control));
+  ComPtr<IOleWindow> in_place;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&in_place));
+  HWND window = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(in_place->GetWindow(&window));
+  EXPECT_TRUE(Same(InParent(window), Placed(0, 0)));
+  in_place.Reset();
+  control.Reset();
+  DestroyWindow(form);
+  EXPECT_TRUE(OcxCanUnload());
+  FreeLibrary(atl);
+}
+
 // The control has no properties: a bag it touches fails the test.
 class UntouchedBag : public IPropertyBag {
  public:
