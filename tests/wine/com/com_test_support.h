@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "create_object.h"
 #include "tarvex4_idl.h"
 
 namespace tarvex::com::testing {
@@ -58,18 +59,6 @@ void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& a
           WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
 // The VB error number a failed call carries (0x800A0000 + n), or -1.
 int ErrorNumber(HRESULT hr);
-
-template <typename T>
-T* Create(const wchar_t* prog_id) {
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(prog_id, &clsid))) return nullptr;
-  T* object = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
-                              reinterpret_cast<void**>(&object)))) {
-    return nullptr;
-  }
-  return object;
-}
 
 // The COM port the simulator serves, 0 without one.
 short ModemPort();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "create_object.h"
 #include "tarvex4_idl.h"
 
 namespace tarvex::com::testing {
@@ -19,11 +20,8 @@ class OleApartment : public ::testing::Environment {
 }  // namespace
 
 ComPtr<IOleObject> CreateControl() {
-  CLSID clsid;
   ComPtr<IOleObject> control;
-  if (SUCCEEDED(CLSIDFromProgID(L"Tarvex4.Tarvex", &clsid))) {
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control));
-  }
+  *control.GetAddressOf() = Create<IOleObject>(L"Tarvex4.Tarvex");
   return control;
 }
 

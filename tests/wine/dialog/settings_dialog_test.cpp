@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config/frm_setting.h"
+#include "create_object.h"
 
 namespace tarvex::com {
 namespace {
@@ -40,11 +41,8 @@ constexpr wchar_t kUser[] =
 // with no container, so the dialog has no owner.
 void OpenDialog() {
   ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  CLSID clsid = {};
-  _Tarvex* tarvex = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"Tarvex4.Tarvex", &clsid));
-  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(_Tarvex),
-                                            reinterpret_cast<void**>(&tarvex)));
+  _Tarvex* tarvex = testing::Create<_Tarvex>(L"Tarvex4.Tarvex");
+  ASSERT_NE(tarvex, nullptr);
   EXPECT_HRESULT_SUCCEEDED(tarvex->Setting());
   tarvex->Release();
   CoUninitialize();

@@ -3,12 +3,11 @@
 // reference inside it still leads where it should (widl's output is
 // rewritten after the fact, so a wrong offset would show up here first).
 //
-//   typelib_dump [--dump] [library]
+//   typelib_dump [library]
 //
 // The library is a .tlb or a module carrying one (default: Tarvex4.ocx, found
-// the way LoadTypeLibEx finds it).  --dump also prints everything the library
-// says, one block a type, so that two builds can be compared.  Exits 0 only
-// when every check passes.
+// the way LoadTypeLibEx finds it).  Prints each mismatch; exits 0 only when
+// every check passes.
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
@@ -128,12 +127,6 @@ std::wstring GuidText(const GUID& guid) {
   return text;
 }
 
-std::wstring Hex(unsigned long value) {
-  wchar_t text[16];
-  std::swprintf(text, 16, L"0x%lx", value);
-  return text;
-}
-
 std::wstring TypeName(ITypeInfo* info) {
   Bstr name;
   if (FAILED(info->GetDocumentation(MEMBERID_NIL, &name.b, nullptr, nullptr, nullptr))) return L"?";
@@ -152,37 +145,15 @@ const wchar_t* KindName(TYPEKIND kind) {
   return kind >= 0 && kind < TKIND_MAX ? kNames[kind] : L"?";
 }
 
-// A type as text, with references to other types by name: a reference that
-// leads nowhere is a fault of the library.
-std::wstring TypeText(ITypeInfo* owner, const TYPEDESC& desc, const std::wstring& where) {
-  switch (desc.vt) {
-    case VT_PTR:
-      return L"ptr(" + TypeText(owner, *desc.lptdesc, where) + L")";
-    case VT_SAFEARRAY:
-      return L"safearray(" + TypeText(owner, *desc.lptdesc, where) + L")";
-    case VT_CARRAY:
-      return L"carray(" + TypeText(owner, desc.lpadesc->tdescElem, where) + L")";
-    case VT_USERDEFINED: {
-      std::wstring name = RefName(owner, desc.hreftype);
-      if (name.empty()) {
-        Fail(L"%ls: a reference to another type leads nowhere", where.c_str());
-        return L"user(?)";
-      }
-      return L"user(" + name + L")";
-    }
-    default:
-      return L"vt" + std::to_wstring(desc.vt);
+// A reference to another type that leads nowhere is a fault of the library.
+void CheckTypeRefs(ITypeInfo* owner, const TYPEDESC& desc, const std::wstring& where) {
+  if (desc.vt == VT_PTR || desc.vt == VT_SAFEARRAY) {
+    CheckTypeRefs(owner, *desc.lptdesc, where);
+  } else if (desc.vt == VT_CARRAY) {
+    CheckTypeRefs(owner, desc.lpadesc->tdescElem, where);
+  } else if (desc.vt == VT_USERDEFINED && RefName(owner, desc.hreftype).empty()) {
+    Fail(L"%ls: a reference to another type leads nowhere", where.c_str());
   }
-}
-
-std::wstring ValueText(const VARIANT& value) {
-  VARIANT text;
-  VariantInit(&text);
-  std::wstring out = L"vt" + std::to_wstring(V_VT(&value));
-  if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR)))
-    out += L":" + std::wstring(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-  VariantClear(&text);
-  return out;
 }
 
 struct AttrGuard {
@@ -196,39 +167,19 @@ struct AttrGuard {
   }
 };
 
-void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner,
-                 const wchar_t* indent, bool print) {
+// Every member is readable and every type it names is there.
+void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
   for (UINT f = 0; f < attr.cFuncs; ++f) {
     FUNCDESC* func = nullptr;
     if (FAILED(info->GetFuncDesc(f, &func))) {
       Fail(L"%ls: function %u unreadable", owner.c_str(), f);
       continue;
     }
-    BSTR names[64] = {};
-    UINT count = 0;
-    info->GetNames(func->memid, names, 64, &count);
-    // GetNames answers by DISPID, so a property's put shows its get's names.
-    std::wstring name = count ? names[0] : L"?";
-    std::wstring listed;
-    for (UINT n = 0; n < count; ++n) listed += (n ? L"," : L"") + std::wstring(names[n]);
-    std::wstring where = owner + L"." + name;
-    std::wstring line =
-        std::wstring(indent) + L"func " + name + L" memid=" + Hex(func->memid) + L" invkind=" +
-        std::to_wstring(func->invkind) + L" funckind=" + std::to_wstring(func->funckind) + L" cc=" +
-        std::to_wstring(func->callconv) + L" flags=" + Hex(func->wFuncFlags) + L" oVft=" +
-        std::to_wstring(func->oVft) + L" ret=" + TypeText(info, func->elemdescFunc.tdesc, where) +
-        L" optional=" + std::to_wstring(func->cParamsOpt) + L" names=" + listed;
-    if (print) std::wprintf(L"%ls\n", line.c_str());
+    const std::wstring where = owner + L" function " + std::to_wstring(f);
+    CheckTypeRefs(info, func->elemdescFunc.tdesc, where);
     for (SHORT p = 0; p < func->cParams; ++p) {
-      const ELEMDESC& param = func->lprgelemdescParam[p];
-      std::wstring pline = std::wstring(indent) + L"  param " + std::to_wstring(p) + L" " +
-                           TypeText(info, param.tdesc, where) + L" flags=" +
-                           Hex(param.paramdesc.wParamFlags);
-      if ((param.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && param.paramdesc.pparamdescex)
-        pline += L" default=" + ValueText(param.paramdesc.pparamdescex->varDefaultValue);
-      if (print) std::wprintf(L"%ls\n", pline.c_str());
+      CheckTypeRefs(info, func->lprgelemdescParam[p].tdesc, where);
     }
-    for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
     info->ReleaseFuncDesc(func);
   }
   for (UINT v = 0; v < attr.cVars; ++v) {
@@ -237,25 +188,9 @@ void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owne
       Fail(L"%ls: variable %u unreadable", owner.c_str(), v);
       continue;
     }
-    Bstr name;
-    info->GetDocumentation(var->memid, &name.b, nullptr, nullptr, nullptr);
-    std::wstring line = std::wstring(indent) + L"var " + name.str() + L" memid=" + Hex(var->memid) +
-                        L" kind=" + std::to_wstring(var->varkind) + L" type=" +
-                        TypeText(info, var->elemdescVar.tdesc, owner);
-    if (var->varkind == VAR_CONST && var->lpvarValue)
-      line += L" value=" + ValueText(*var->lpvarValue);
-    if (print) std::wprintf(L"%ls\n", line.c_str());
+    CheckTypeRefs(info, var->elemdescVar.tdesc, owner + L" variable " + std::to_wstring(v));
     info->ReleaseVarDesc(var);
   }
-}
-
-std::wstring AttrLine(const TYPEATTR& attr) {
-  return std::wstring(KindName(attr.typekind)) + L" flags=" + Hex(attr.wTypeFlags) + L" version=" +
-         std::to_wstring(attr.wMajorVerNum) + L"." + std::to_wstring(attr.wMinorVerNum) + L" " +
-         GuidText(attr.guid) + L" funcs=" + std::to_wstring(attr.cFuncs) + L" vars=" +
-         std::to_wstring(attr.cVars) + L" impls=" + std::to_wstring(attr.cImplTypes) + L" vft=" +
-         std::to_wstring(attr.cbSizeVft) + L" size=" + std::to_wstring(attr.cbSizeInstance) +
-         L" align=" + std::to_wstring(attr.cbAlignment);
 }
 
 std::vector<ImplRef> ImplTypes(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
@@ -339,7 +274,7 @@ void CheckIdsOfNames(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& 
 // The vtable half of a dual interface must agree with its dispatch half and
 // carry the stored flags in full.
 void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const std::wstring& name,
-                   WORD stored, bool print) {
+                   WORD stored) {
   HREFTYPE ref = 0;
   Com<ITypeInfo> half;
   if (FAILED(info->GetRefTypeOfImplType(-1, &ref)) || FAILED(info->GetRefTypeInfo(ref, &half))) {
@@ -351,11 +286,7 @@ void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const s
     Fail(L"%ls: interface half unreadable", name.c_str());
     return;
   }
-  std::vector<ImplRef> impls = ImplTypes(half.p, *ha.attr, name + L" (interface)");
-  if (print) {
-    std::wprintf(L"  interface half: %ls\n", AttrLine(*ha.attr).c_str());
-    for (const auto& i : impls) std::wprintf(L"    impl %ls flags=0x%x\n", i.name.c_str(), i.flags);
-  }
+  ImplTypes(half.p, *ha.attr, name + L" (interface)");
   if (ha.attr->typekind != TKIND_INTERFACE)
     Fail(L"%ls: interface half is a %ls", name.c_str(), KindName(ha.attr->typekind));
   if (ha.attr->wTypeFlags != stored)
@@ -363,7 +294,7 @@ void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const s
   if (ha.attr->guid != attr.guid || ha.attr->wMajorVerNum != attr.wMajorVerNum ||
       ha.attr->wMinorVerNum != attr.wMinorVerNum)
     Fail(L"%ls: interface half has another GUID or version", name.c_str());
-  DumpMembers(half.p, *ha.attr, name + L" (interface)", L"    ", print);
+  CheckMembers(half.p, *ha.attr, name + L" (interface)");
   CheckIdsOfNames(half.p, *ha.attr, name + L" (interface)");
   // The interface half lists only the dual's own members, which are what
   // the library's name lookups know.
@@ -397,16 +328,12 @@ void CheckParamTypes(ITypeLib* lib) {
   }
 }
 
-void CheckLibrary(ITypeLib* lib, bool print) {
+void CheckLibrary(ITypeLib* lib) {
   TLIBATTR* la = nullptr;
   if (FAILED(lib->GetLibAttr(&la))) {
     Fail(L"library attributes unreadable");
     return;
   }
-  if (print)
-    std::wprintf(L"library %ls version=%u.%u lcid=%lu flags=0x%x syskind=%d\n",
-                 GuidText(la->guid).c_str(), la->wMajorVerNum, la->wMinorVerNum, la->lcid,
-                 la->wLibFlags, la->syskind);
   if (GuidText(la->guid) != L"{DDAD54A4-C1D4-497D-B14F-98E7FEB8BDE2}" || la->wMajorVerNum != 77 ||
       la->wMinorVerNum != 0 || la->lcid != 1033 ||
       la->wLibFlags != (LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE))
@@ -430,15 +357,10 @@ void CheckLibrary(ITypeLib* lib, bool print) {
     const TYPEATTR& attr = *a.attr;
     std::wstring name = TypeName(info.p);
     std::vector<ImplRef> impls = ImplTypes(info.p, attr, name);
-    if (print) {
-      std::wprintf(L"[%u] %ls %ls\n", i, name.c_str(), AttrLine(attr).c_str());
-      for (const auto& impl : impls)
-        std::wprintf(L"  impl %ls flags=0x%x\n", impl.name.c_str(), impl.flags);
-    }
     const ExpectedType* want = i < kTypes.size() ? &kTypes[i] : nullptr;
     bool dual = attr.typekind == TKIND_DISPATCH && (attr.wTypeFlags & TYPEFLAG_FDUAL);
-    if (dual) CheckDualHalf(lib, info.p, attr, name, want ? want->flags : 0, print);
-    DumpMembers(info.p, attr, name, L"  ", print);
+    if (dual) CheckDualHalf(lib, info.p, attr, name, want ? want->flags : 0);
+    CheckMembers(info.p, attr, name);
     if (attr.typekind == TKIND_DISPATCH) CheckIdsOfNames(info.p, attr, name);
     if (!dual) CheckMemberNames(lib, info.p, attr);
     CheckFindName(lib, name, info.p, MEMBERID_NIL);
@@ -489,16 +411,11 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool print = false;
   std::wstring path = L"Tarvex4.ocx";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--dump") == 0) {
-      print = true;
-    } else {
-      std::vector<wchar_t> wide(std::strlen(argv[i]) + 1);
-      MultiByteToWideChar(CP_ACP, 0, argv[i], -1, wide.data(), static_cast<int>(wide.size()));
-      path = wide.data();
-    }
+  if (argc > 1) {
+    std::vector<wchar_t> wide(std::strlen(argv[1]) + 1);
+    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, wide.data(), static_cast<int>(wide.size()));
+    path = wide.data();
   }
   SetUnhandledExceptionFilter(OnCrash);
   CoInitialize(nullptr);
@@ -511,7 +428,7 @@ int main(int argc, char** argv) {
                    static_cast<unsigned long>(hr));
       result = 2;
     } else {
-      CheckLibrary(lib.p, print);
+      CheckLibrary(lib.p);
       std::wprintf(L"%ls: %d mismatches\n", path.c_str(), g_failures);
       result = g_failures ? 1 : 0;
     }
