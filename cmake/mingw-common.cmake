@@ -11,5 +11,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TARVEX_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# add_test(COMMAND <target>) then runs the target under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)
+# add_test(COMMAND <target>) then runs the target under Wine, with the loader
+# of the target's size (TARVEX_WINE, chosen by the including file).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVEX_WINE})

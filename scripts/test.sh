@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Set up, build every preset, and run every test: the unit and end-to-end tests
 # on the plain build and again under AddressSanitizer/UBSan; the Windows
-# component for x86_64 with its tests under Wine (against the Linux build's
-# modem simulator), and for i686 (compiled and linked only: no 32-bit Wine
-# here); then each fuzz target for a short while.
+# component for i686 and x86_64 and its installer, with the tests of both
+# sizes under Wine in one prefix (against the Linux build's modem simulator);
+# then each fuzz target for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh windows
@@ -14,13 +14,14 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
-echo "== win64 (tests under Wine)"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j"$jobs"
-scripts/with-wine.sh ctest --preset win64
-echo "== win32 (build only)"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j"$jobs"
+echo "== win32, win64 and Tarvex4.msi"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+done
+cmake --build --preset win64 --target tarvex_msi
+echo "== Windows tests under Wine (both sizes, one prefix)"
+scripts/with-wine.sh sh -c 'ctest --preset win64 && ctest --preset win32'
 echo "== fuzz (smoke run)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"

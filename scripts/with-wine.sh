@@ -4,6 +4,8 @@
 # (build/wineprefix unless WINEPREFIX says otherwise, made on first use), a
 # virtual X display for windows and dialogs, and a wineserver kept running so
 # that each test starts in a fraction of a second.  Stops them afterwards.
+# The prefix is a 64-bit one; with wine32 installed it runs 32-bit programs
+# too (from C:\windows\syswow64), as a 64-bit Windows does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export WINEPREFIX=${WINEPREFIX:-$PWD/build/wineprefix}
@@ -37,6 +39,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   # The server that command started lingers; a persistent one can only start
   # after it has gone.
+  wineserver -w || true
+elif [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/cscript.exe" ]; then
+  # Made before wine32 was installed: give it the 32-bit side.
+  echo "Adding the 32-bit side to the Wine prefix $WINEPREFIX (once)"
+  wineboot -u >/dev/null 2>&1 || true
   wineserver -w || true
 fi
 # Exits non-zero when a server for this prefix already runs, which is as good.

@@ -1,0 +1,13 @@
+UPDATE `Component` SET `Condition` = 'VersionNT64' WHERE `Component` = 'Tarvex4_x86_64'
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RegisterTarvex4_i686', 3106, 'INSTALLDIR', '"[SystemFolder]regsvr32.exe" /s "[#Tarvex4_i686.ocx]"')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RegisterTarvex4_x86_64', 3106, 'INSTALLDIR', '"[System64Folder]regsvr32.exe" /s "[#Tarvex4_x86_64.ocx]"')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('UnregisterTarvex4_i686', 3170, 'INSTALLDIR', '"[SystemFolder]regsvr32.exe" /u /s "[#Tarvex4_i686.ocx]"')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('UnregisterTarvex4_x86_64', 3170, 'INSTALLDIR', '"[System64Folder]regsvr32.exe" /u /s "[#Tarvex4_x86_64.ocx]"')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('UndoTarvex4_i686', 2402, 'INSTALLDIR', '"[SystemFolder]regsvr32.exe" /u /s "[#Tarvex4_i686.ocx]"')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('UndoTarvex4_x86_64', 2402, 'INSTALLDIR', '"[System64Folder]regsvr32.exe" /u /s "[#Tarvex4_x86_64.ocx]"')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UnregisterTarvex4_i686', '$Tarvex4_i686=2', 3401)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UnregisterTarvex4_x86_64', '$Tarvex4_x86_64=2', 3402)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UndoTarvex4_i686', '$Tarvex4_i686=3', 4091)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RegisterTarvex4_i686', '$Tarvex4_i686=3', 4092)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UndoTarvex4_x86_64', '$Tarvex4_x86_64=3', 4093)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RegisterTarvex4_x86_64', '$Tarvex4_x86_64=3', 4094)
