@@ -106,13 +106,19 @@ bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 // "(0-3),(0,2)" -> {0,1,2,3}, {0,2}: the values a +CNMI=? answer offers.
 std::vector<std::set<int>> ParseModes(const std::string& text) {
-  std::vector<std::set<int>> out;
-  for (const std::string& group : SplitArgs(text)) {
-    std::set<int> values;
-    std::string inner = group;
-    if (inner.size() >= 2 && inner.front() == '(' && inner.back() == ')') {
-      inner = inner.substr(1, inner.size() - 2);
+  std::vector<std::string> groups(1);
+  int depth = 0;
+  for (char c : text) {
+    depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+    if (c == ',' && depth == 0) {
+      groups.emplace_back();
+    } else if (c != '(' && c != ')') {
+      groups.back() += c;
     }
+  }
+  std::vector<std::set<int>> out;
+  for (const std::string& inner : groups) {
+    std::set<int> values;
     size_t pos = 0;
     while (pos < inner.size()) {
       size_t end = inner.find(',', pos);
