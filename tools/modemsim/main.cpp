@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
       "  indicate index=N [storage=SM]              a +CMTI for index N, whatever is there\n"
       "  set KEY=VALUE ...                          signal, registration, indications=on|off,\n"
       "          silent=on|off, full-error=on|off, report, report-delay, sim-size,\n"
-      "          phone-size, report-size, sim-busy, unreadable (as the options below)\n"
+      "          phone-size, report-size, sim-busy, unreadable (as the options above)\n"
       "  vanish [back=MS]                           the device goes (and comes back)\n"
       "  Each takes after=MS; in a script it counts from the start.\n\n"
       "Example:\n"
