@@ -290,7 +290,8 @@ void Modem::ArriveReport(const Event& e, int64_t now) {
     return;
   }
   MessageStore* target = store(options_.reports.storage);
-  std::optional<int> index = target->Add({kRecUnread, pdu});
+  std::optional<int> index =
+      target != nullptr ? target->Add({kRecUnread, pdu}) : std::optional<int>();
   if (!index) return;  // no room for reports: this one is lost
   if (settings_.cnmi[3] == 2) {
     Indicate("+CDSI: " + Quote(target->name()) + "," + std::to_string(*index), now);
@@ -502,7 +503,7 @@ void Modem::Receive(std::string_view bytes, int64_t now) {
         // Abandoned by the client: the modem says nothing and waits for AT.
         in_pdu_ = false;
         pdu_.clear();
-        FlushUrcs(now);
+        if (settings_.cnmi[0] != 0) FlushUrcs(now);
       } else {
         echo += c;
         if (c == '\r' || c == '\n' || c == ' ') continue;
