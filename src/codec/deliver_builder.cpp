@@ -18,20 +18,6 @@ bool AllDigits(std::string_view s) {
   return true;
 }
 
-// Length octet (semi-octets or, for the service centre, octets), type, digits.
-size_t WriteNumber(const std::string& number, bool length_in_octets, uint8_t* out) {
-  const bool international = !number.empty() && number[0] == '+';
-  const std::string_view digits = std::string_view(number).substr(international ? 1 : 0);
-  if (!AllDigits(digits) || digits.size() > 20) {
-    throw Error(kInvalidArgument, "not a number of 1 to 20 digits: \"" + number + "\"");
-  }
-  const size_t octets = (digits.size() + 1) / 2;
-  out[0] = static_cast<uint8_t>(length_in_octets ? octets + 1 : digits.size());
-  out[1] = international ? 0x91 : 0x81;
-  codec_detail::DigitsToSemiOctets(digits, out + 2);
-  return 2 + octets;
-}
-
 // TS 23.040 9.1.2.5: type D0, the length counts the semi-octets in use.
 size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
   const std::u16string text = Utf8ToUtf16(sender);
@@ -49,11 +35,6 @@ size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
   return 2 + octets;
 }
 
-uint8_t Bcd(int value) {
-  const int v = value % 100;
-  return static_cast<uint8_t>((v % 10) << 4 | (v / 10));
-}
-
 }  // namespace
 
 std::string BuildDeliverPdu(const DeliverFields& fields) {
@@ -62,7 +43,7 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
   if (fields.service_centre.empty()) {
     pdu[n++] = 0x00;
   } else {
-    n += WriteNumber(fields.service_centre, true, pdu + n);
+    n += codec_detail::WriteNumber(fields.service_centre, true, pdu + n);
   }
   const size_t first = n++;
   // TP-MMS set: no more messages waiting, as networks usually send it.
@@ -70,18 +51,13 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
   const bool numeric =
       !fields.sender.empty() &&
       AllDigits(std::string_view(fields.sender).substr(fields.sender[0] == '+' ? 1 : 0));
-  n += numeric ? WriteNumber(fields.sender, false, pdu + n)
+  n += numeric ? codec_detail::WriteNumber(fields.sender, false, pdu + n)
                : WriteAlphanumeric(fields.sender, pdu + n);
   pdu[n++] = 0x00;  // TP-PID
   const size_t dcs = n++;
-  pdu[n++] = Bcd(fields.year);
-  pdu[n++] = Bcd(fields.month);
-  pdu[n++] = Bcd(fields.day);
-  pdu[n++] = Bcd(fields.hour);
-  pdu[n++] = Bcd(fields.minute);
-  pdu[n++] = Bcd(fields.second);
-  const int quarters = fields.zone_quarters < 0 ? -fields.zone_quarters : fields.zone_quarters;
-  pdu[n++] = static_cast<uint8_t>(Bcd(quarters) | (fields.zone_quarters < 0 ? 0x08 : 0x00));
+  codec_detail::WriteTimeStamp(fields.year, fields.month, fields.day, fields.hour, fields.minute,
+                               fields.second, fields.zone_quarters, pdu + n);
+  n += 7;
 
   uint8_t header[7];
   size_t header_octets = 0;

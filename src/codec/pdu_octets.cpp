@@ -151,6 +151,32 @@ MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int min
   return t;
 }
 
+size_t WriteNumber(const std::string& number, bool length_in_octets, uint8_t* out) {
+  const bool international = !number.empty() && number[0] == '+';
+  const std::string_view digits = std::string_view(number).substr(international ? 1 : 0);
+  bool all_digits = !digits.empty() && digits.size() <= 20;
+  for (char c : digits) all_digits = all_digits && c >= '0' && c <= '9';
+  if (!all_digits) {
+    throw Error(kInvalidArgument, "not a number of 1 to 20 digits: \"" + number + "\"");
+  }
+  const size_t octets = (digits.size() + 1) / 2;
+  out[0] = static_cast<uint8_t>(length_in_octets ? octets + 1 : digits.size());
+  out[1] = international ? 0x91 : 0x81;
+  DigitsToSemiOctets(digits, out + 2);
+  return 2 + octets;
+}
+
+void WriteTimeStamp(int year, int month, int day, int hour, int minute, int second,
+                    int zone_quarters, uint8_t* out) {
+  auto bcd = [](int value) {
+    const int v = (value < 0 ? -value : value) % 100;
+    return static_cast<uint8_t>((v % 10) << 4 | (v / 10));
+  };
+  const int fields[6] = {year, month, day, hour, minute, second};
+  for (int i = 0; i < 6; ++i) out[i] = bcd(fields[i]);
+  out[6] = static_cast<uint8_t>(bcd(zone_quarters) | (zone_quarters < 0 ? 0x08 : 0x00));
+}
+
 size_t DigitsToSemiOctets(std::string_view digits, uint8_t* out) {
   const size_t octets = (digits.size() + 1) / 2;
   for (size_t i = 0; i < octets; ++i) {

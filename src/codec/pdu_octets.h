@@ -90,4 +90,15 @@ size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t hea
 // returns the count written.  Digits only; the caller has checked them.
 size_t DigitsToSemiOctets(std::string_view digits, uint8_t* out);
 
+// An address field (TS 23.040 9.1.2.5): length octet (semi-octets, or for the
+// service centre octets after it), type 91 with "+" or 81, the digits.  Raises
+// error 5 unless the number is 1 to 20 digits after an optional "+".  out must
+// hold 12 octets.  Returns the octets written.
+size_t WriteNumber(const std::string& number, bool length_in_octets, uint8_t* out);
+
+// A time stamp (TS 23.040 9.2.3.11): two-digit year, month, day, hour, minute,
+// second as swapped BCD, then the zone in quarter hours with its sign in bit 3.
+void WriteTimeStamp(int year, int month, int day, int hour, int minute, int second,
+                    int zone_quarters, uint8_t* out);
+
 }  // namespace tarvex::codec_detail

@@ -11,6 +11,11 @@
 // (AT+CMGF=1) is accepted but minimal: AT+CMGS, AT+CMGL and AT+CMGR then
 // answer "operation not allowed".
 //
+// What happens from outside (messages and status reports arriving, the
+// network, the SIM, the device going away) is data too: ModemOptions at
+// start, Control lines (control.h) while running, each due at its own
+// millisecond.  Indications follow AT+CNMI as TS 27.005 3.4.1 describes.
+//
 // One thread.  Malformed input never throws; it gets the error a modem would
 // give.  The object owns its message stores and its log of sent messages.
 #pragma once
@@ -25,6 +30,7 @@
 #include <vector>
 
 #include "modemsim/at_command.h"
+#include "modemsim/control.h"
 #include "modemsim/message_store.h"
 #include "modemsim/output_queue.h"
 #include "modemsim/sent_log.h"
@@ -66,6 +72,42 @@ struct Faults {
   std::string garbage = "\xFF\xFE~#%&*\x01";
   // Answer this many command lines, then hang up when the next one arrives.
   std::optional<int> hangup_after = {};
+  // Arrivals are stored, but no +CMTI / +CDSI / +CDS is ever sent.
+  bool no_indications = false;
+  // An arrival that finds its storage full also sends "+CMS ERROR: 322"
+  // unsolicited (the message itself waits in the network until room is made).
+  bool full_error = false;
+  // Reading these indices (+CMGR) fails with +CMS ERROR 321; listing skips them.
+  std::vector<int> unreadable = {};
+};
+
+// The network as +CSQ, +CREG and +COPS report it.
+struct NetworkState {
+  int rssi = 21;  // 0-31, 99 unknown
+  int ber = 99;
+  // +CREG <stat>: 0 not registered, 1 home, 2 searching, 3 denied, 4 unknown,
+  // 5 roaming.
+  int registration = 1;
+  std::string lac = "00A1";
+  std::string cell = "0000B2C3";
+};
+
+// The SIM: with a PIN it starts locked (+CPIN: SIM PIN); three wrong PINs ask
+// for the PUK, ten wrong PUKs block it.  busy_commands: the first N commands
+// that need the SIM (and +CPIN?) answer "SIM busy".
+struct SimOptions {
+  std::string pin;
+  std::string puk = "12345678";
+  int busy_commands = 0;
+};
+
+// Status reports for messages sent with TP-SRR set: one report per TP-ST
+// value here ("0x20,0x00": still trying, then delivered), `delay_ms` apart,
+// kept in `storage` when +CNMI asks for +CDSI (or for nothing).
+struct ReportOptions {
+  std::vector<int> statuses = {0x00};
+  int64_t delay_ms = 2000;
+  std::string storage = "SR";
 };
 
 // Civil time stamp given to messages that arrive through the loopback number.
@@ -86,6 +128,12 @@ struct ModemOptions {
   bool notify = false;
   int sim_total = 30;
   int phone_total = 100;
+  int report_total = 20;
+  // The +CNMI=? answer; values outside it are refused with +CMS ERROR 303.
+  std::string cnmi_modes = "(0-3),(0-3),(0,2),(0-2),(0,1)";
+  NetworkState network;
+  SimOptions sim;
+  ReportOptions reports;
   Faults faults;
   std::function<WallTime()> wall_clock;  // unset: the fixed WallTime{}
 };
@@ -100,13 +148,23 @@ class Modem {
 
   // Bytes the client wrote, arriving at now_ms.  Times must not go back.
   void Receive(std::string_view bytes, int64_t now_ms);
-  // What is due at now_ms, and whether the line hangs up now.
-  PollResult Poll(int64_t now_ms) { return output_.Poll(now_ms); }
-  std::optional<int64_t> NextWake() const { return output_.NextDue(); }
+  // What is due at now_ms, and whether the line hangs up now (with
+  // reopen_after_ms when the device comes back).
+  PollResult Poll(int64_t now_ms);
+  std::optional<int64_t> NextWake() const;
+
+  // Applies one control line at now_ms (its "after=" counts from there).
+  // Throws std::runtime_error for a verb, key or value it cannot take, and
+  // then changes nothing.
+  void Control(const ControlCommand& command, int64_t now_ms);
+  // The device is plugged in again after a vanish: a fresh line, settings
+  // back to their defaults, the SIM locked again if it has a PIN.  Stores
+  // keep their messages.
+  void Reattach(int64_t now_ms);
 
   // Every PDU accepted by AT+CMGS, in order.
   const std::vector<SentMessage>& sent() const { return sent_; }
-  // "SM" or "ME" (case-insensitive); nullptr for any other name.
+  // "SM", "ME" or "SR" (case-insensitive); nullptr for any other name.
   MessageStore* store(std::string_view name);
   bool echo() const { return settings_.echo; }
 
@@ -170,13 +228,53 @@ class Modem {
   void Loopback(const SentMessage& sent, int64_t at);
   MessageStore& Mem(int which);
 
+  // Things due later: arrivals, reports, indications, the device vanishing.
+  struct Event {
+    enum Kind { kArrive, kReport, kIndicate, kVanish, kSet } kind = kArrive;
+    std::string storage;     // kArrive, kIndicate ("" : the receive storage)
+    std::string pdu;         // kArrive
+    int index = 0;           // kIndicate; kReport: the message reference
+    std::string recipient;   // kReport
+    WallTime submitted;      // kReport
+    int status = 0;          // kReport
+    int64_t back_ms = -1;    // kVanish
+    ControlCommand command;  // kSet
+  };
+  void RunDue(int64_t now);
+  void Arrive(const Event& event, int64_t now);
+  void ArriveReport(const Event& event, int64_t now);
+  // An unsolicited result code, as +CNMI <mode> says: sent, buffered or dropped.
+  void Indicate(const std::string& line, int64_t now);
+  void FlushUrcs(int64_t at);
+  void ScheduleDeliver(const ControlCommand& command, int64_t at);
+  // Checks every key and value (throwing for the first bad one); changes the
+  // modem only with apply.
+  void ApplySet(const ControlCommand& command, bool apply);
+  WallTime Now() const;
+  // Why a command cannot run with the SIM as it is, if it cannot.
+  std::optional<Failure> SimGate(const AtCommand& cmd);
+  Outcome Pin(const AtCommand& cmd);
+  bool Unreadable(int index) const;
+
   ModemOptions options_;
   Settings settings_;
   OutputQueue output_;
   MessageStore sim_;
   MessageStore phone_;
+  MessageStore reports_;
   std::array<std::string, 3> mem_ = {"SM", "SM", "SM"};
   std::vector<SentMessage> sent_;
+  std::multimap<int64_t, Event> events_;
+  std::vector<Event> held_;        // arrivals waiting for room in their storage
+  std::vector<std::string> urcs_;  // indications buffered by +CNMI mode 0 / 2
+  bool memory_freed_ = false;      // a deletion made room: held arrivals try again
+  bool flush_urcs_ = false;        // +CNMI left mode 0: buffered indications follow the OK
+  int64_t reopen_after_ms_ = -1;
+  enum class SimState { kReady, kPin, kPuk, kBlocked } sim_state_ = SimState::kReady;
+  int pin_tries_ = 3;
+  int puk_tries_ = 10;
+  int sim_busy_left_ = 0;
+  int next_ref_ = 1;  // concatenation references of injected long messages
 
   std::string line_;
   std::string last_line_;

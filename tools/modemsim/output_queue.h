@@ -23,6 +23,8 @@ namespace tarvex::modemsim {
 struct PollResult {
   std::string bytes;     // to write now, in order
   bool hang_up = false;  // close the line now (after writing `bytes`)
+  // With hang_up: the device comes back this much later (-1: it stays gone).
+  int64_t reopen_after_ms = -1;
 };
 
 class OutputQueue {

@@ -1,0 +1,148 @@
+// What a receiver meets: arrivals and status reports announced as +CNMI asks
+// (or not at all), long messages out of order, a full storage, the SIM's PIN
+// and busy states, the network, the device going away.  Each case runs
+// control lines and AT lines through the fixture and compares the bytes.
+#include <gtest/gtest.h>
+
+#include "codec/sms_submit.h"
+#include "codec/status_report.h"
+#include "modemsim/sim_fixture.h"
+
+namespace tarvex::modemsim {
+namespace {
+
+class ReceivingTest : public SimTest {
+ protected:
+  // Runs the steps in order: "AT..." lines get their reply, anything else is
+  // a control line; returns everything the modem sent.
+  std::string Run(ModemOptions options, const std::vector<std::string>& steps) {
+    Start(std::move(options));
+    std::string out;
+    for (const std::string& step : steps) {
+      if (step.rfind("AT", 0) == 0) {
+        out += Command(step);
+      } else {
+        modem().Control(*ParseControlLine(step), now_);
+        out += Write("");
+      }
+    }
+    return out;
+  }
+  static ModemOptions Quiet() {
+    ModemOptions o;
+    o.wall_clock = [] { return WallTime{}; };
+    return o;
+  }
+};
+
+const std::string kHi = "deliver from=+31611112222 text=Hi";
+const std::string kCmti = "\r\n+CMTI: \"SM\",1\r\n";
+
+TEST_F(ReceivingTest, IndicationsFollowCnmi) {
+  ModemOptions narrow = Quiet();
+  narrow.cnmi_modes = "(1,2),(0,1),(0),(0,2),(0)";
+  ModemOptions mute = Quiet();
+  mute.faults.no_indications = true;
+  const struct {
+    const char* name;
+    ModemOptions options;
+    std::vector<std::string> steps;
+    std::string expected;
+  } kCases[] = {
+      {"mt 1", Quiet(), {"ATE0", "AT+CNMI=2,1", kHi}, "ATE0\r\r\nOK\r\n\r\nOK\r\n" + kCmti},
+      {"mode 0 keeps it until mode 2",
+       Quiet(),
+       {"ATE0", "AT+CNMI=0,1", kHi, "AT+CNMI=2"},
+       "ATE0\r\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n" + kCmti},
+      {"mt 0 stores silently",
+       Quiet(),
+       {"ATE0", kHi, "AT+CPMS?"},
+       "ATE0\r\r\nOK\r\n\r\n+CPMS: \"SM\",1,30,\"SM\",1,30,\"SM\",1,30\r\n\r\nOK\r\n"},
+      {"no indications ever", mute, {"ATE0", "AT+CNMI=2,1", kHi}, "ATE0\r\r\nOK\r\n\r\nOK\r\n"},
+      {"a mode the modem refuses",
+       narrow,
+       {"ATE0", "AT+CMEE=1;+CNMI=?", "AT+CNMI=2,2", "AT+CNMI=3,1"},
+       "ATE0\r\r\nOK\r\n\r\n+CNMI: (1,2),(0,1),(0),(0,2),(0)\r\n\r\nOK\r\n"
+       "\r\n+CMS ERROR: 303\r\n\r\n+CMS ERROR: 303\r\n"},
+      {"a bogus index",
+       Quiet(),
+       {"ATE0", "AT+CNMI=1,1", "indicate index=9", "AT+CMEE=1;+CMGR=9"},
+       "ATE0\r\r\nOK\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",9\r\n\r\n+CMS ERROR: 321\r\n"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Run(c.options, c.steps), c.expected) << c.name;
+  // <mt> 2 hands the PDU over instead of storing it.
+  EXPECT_NE(Run(Quiet(), {"ATE0", "AT+CNMI=2,2", kHi}).find("\r\n+CMT: ,"), std::string::npos);
+  EXPECT_EQ(modem().store("SM")->used(), 0);
+}
+
+TEST_F(ReceivingTest, LongMessagePartsArriveInTheirOrderAndTime) {
+  Run(Quiet(), {"ATE0", "AT+CNMI=2,1",
+                "deliver from=+447700900123 text=\"" + std::string(400, 'x') +
+                    "\" order=3,1 gap=1000 ref=42 after=500"});
+  EXPECT_EQ(emissions_.back(), (Emission{2500, "\r\n+CMTI: \"SM\",2\r\n"}));
+  EXPECT_EQ(Decoded(*modem().store("SM")->Find(1)).MultiPartSMSNumber(), 3);
+  EXPECT_EQ(Decoded(*modem().store("SM")->Find(2)).MultiPartSMSRef(), "00032A");
+  EXPECT_THROW(modem().Control(*ParseControlLine("deliver text=x order=2"), now_),
+               std::runtime_error);
+  EXPECT_THROW(ParseControlLine("deliver text=\"open"), std::runtime_error);
+}
+
+TEST_F(ReceivingTest, FullStorageHoldsArrivalsUntilRoomIsMade) {
+  ModemOptions o = Quiet();
+  o.sim_total = 1;
+  o.faults.full_error = true;
+  EXPECT_EQ(Run(o, {"ATE0", "AT+CNMI=2,1", kHi, kHi, "AT+CMGD=1"}),
+            "ATE0\r\r\nOK\r\n\r\nOK\r\n" + kCmti + "\r\n+CMS ERROR: 322\r\n\r\nOK\r\n" + kCmti);
+}
+
+TEST_F(ReceivingTest, StatusReportsForSendsThatAskForOne) {
+  SMSSubmit submit;
+  submit.PhoneNumber = "+31611112222";
+  submit.MessageText = u"ok";
+  std::string pdu = submit.Encode();
+  pdu.replace(2, 2, "31");  // TP-SRR
+  ModemOptions o = Quiet();
+  o.reports.statuses = {0x21, 0x00};
+  const std::string send = "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1);
+  std::string out = Run(o, {"ATE0", "AT+CNMI=2,1,0,2", send});
+  EXPECT_EQ(Write(pdu + "\x1A"),
+            "\r\n+CMGS: 1\r\n\r\nOK\r\n\r\n+CDSI: \"SR\",1\r\n\r\n+CDSI: \"SR\",2\r\n");
+  EXPECT_EQ(DecodeStatusReport(modem().store("SR")->Find(1)->pdu).meaning.outcome,
+            ReportOutcome::kPending);
+  Command("AT+CNMI=2,1,0,1");
+  Command(send);
+  out = Write(pdu + "\x1A");
+  const size_t at = out.find("+CDS: 25\r\n");
+  ASSERT_NE(at, std::string::npos) << out;
+  const StatusReport r = DecodeStatusReport(out.substr(at + 10, 2 * (8 + 25)));
+  EXPECT_EQ(r.message_reference, 2);
+  EXPECT_EQ(r.recipient, "+31611112222");
+}
+
+TEST_F(ReceivingTest, SimPinBusyAndNetwork) {
+  ModemOptions o = Quiet();
+  o.sim.pin = "1234";
+  o.sim.busy_commands = 1;
+  EXPECT_EQ(Run(o, {"ATE0", "AT+CMEE=1", "AT+CPIN?", "AT+CPIN?", "AT+CPMS?", "AT+CREG?",
+                    "AT+CPIN=\"1111\"", "AT+CPIN=\"2222\"", "AT+CPINR=\"SIM PIN\"",
+                    "AT+CPIN=\"3333\"", "AT+CPIN?", "AT+CPIN=\"12345678\",\"4321\"", "AT+CPIN?",
+                    "set registration=roaming signal=99", "AT+CREG?;+CSQ"}),
+            "ATE0\r\r\nOK\r\n\r\nOK\r\n\r\n+CME ERROR: 14\r\n\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n"
+            "\r\n+CMS ERROR: 311\r\n\r\n+CREG: 0,0\r\n\r\nOK\r\n"
+            "\r\n+CME ERROR: 16\r\n\r\n+CME ERROR: 16\r\n\r\n+CPINR: SIM PIN,1,3\r\n\r\nOK\r\n"
+            "\r\n+CME ERROR: 16\r\n\r\n+CPIN: SIM PUK\r\n\r\nOK\r\n\r\nOK\r\n"
+            "\r\n+CPIN: READY\r\n\r\nOK\r\n\r\n+CREG: 0,5\r\n\r\n+CSQ: 99,99\r\n\r\nOK\r\n");
+  EXPECT_THROW(modem().Control(*ParseControlLine("set signal=40"), now_), std::runtime_error);
+}
+
+TEST_F(ReceivingTest, VanishedDeviceComesBackReset) {
+  ModemOptions o = Quiet();
+  o.sim.pin = "1234";
+  Run(o, {"ATE0", "AT+CPIN=\"1234\"", "vanish back=3000 after=100"});
+  EXPECT_EQ(hung_up_at_, 1100);
+  modem().Reattach(now_ + 3000);
+  EXPECT_EQ(Command("AT+CPIN?"), "AT+CPIN?\r\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n");
+}
+
+}  // namespace
+}  // namespace tarvex::modemsim
