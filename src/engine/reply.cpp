@@ -128,7 +128,7 @@ std::string RemoveUnsolicited(std::string_view reply, std::string_view own_prefi
   std::string out;
   out.reserve(reply.size());
   size_t pos = 0;
-  int skip_next = 0;      // lines still to drop after a notice
+  int skip_next = 0;               // lines still to drop after a notice
   Unsolicited* keeping = nullptr;  // the notice whose PDU line is still to come
   while (pos < reply.size()) {
     // A line ends at CR or LF; its end is CR LF, CR or LF.

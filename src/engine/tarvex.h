@@ -56,9 +56,9 @@ struct UssdAnswer : Answer {
   // A refusal by the network rather than the modem: the answer's status was
   // 4 (not supported) or 2 (ended by the network) and it held no text.
   bool by_network = false;
-  int status = -1;    // the "+CUSD: <m>" status, -1 without an answer
-  int dcs = -1;       // its coding scheme, -1 when it gave none
-  std::string text;   // its text between the quotation marks, as it came
+  int status = -1;   // the "+CUSD: <m>" status, -1 without an answer
+  int dcs = -1;      // its coding scheme, -1 when it gave none
+  std::string text;  // its text between the quotation marks, as it came
 };
 
 struct Listing : Answer {
@@ -75,9 +75,9 @@ struct PartReport {
   std::u16string text;
 };
 struct SendReport {
-  int16_t total = 0;               // parts the text was split into (1: one message)
-  std::vector<PartReport> parts;   // the parts tried, in order
-  std::u16string text;             // the text sent (SendMessage's cut)
+  int16_t total = 0;              // parts the text was split into (1: one message)
+  std::vector<PartReport> parts;  // the parts tried, in order
+  std::u16string text;            // the text sent (SendMessage's cut)
   // "OK" when every part went, else the last part's "ERROR" or "TIMEOUT".
   std::string Result() const;
 };

@@ -101,8 +101,8 @@ struct Tarvex::Impl {
 
   // What a transaction collected.
   struct Reply {
-    FinalCode code;   // the final result code; kNone when the deadline came first
-    std::string raw;  // the reply buffer as read
+    FinalCode code;    // the final result code; kNone when the deadline came first
+    std::string raw;   // the reply buffer as read
     std::string text;  // the same without the lines that are not the command's answer
     bool complete() const { return code.complete(); }
     // The outcome of a query whose value `parse` takes from the text.

@@ -100,17 +100,40 @@ void ReadUssdLine(std::string_view text, UssdAnswer& out) {
   out.text = std::string(rest.substr(0, close));
 }
 
-
 // The names the guard's messages give the characters it refuses.
 constexpr std::array<const char*, 32> kControlNames = {
-    "null",           "start of heading", "start of text",   "end of text",
-    "end of transmission", "enquiry",     "acknowledge",     "bell",
-    "backspace",      "tab",              "line feed",       "vertical tab",
-    "form feed",      "carriage return",  "shift out",       "shift in",
-    "data link escape", "device control one", "device control two", "device control three",
-    "device control four", "negative acknowledge", "synchronous idle", "end of transmission block",
-    "cancel",         "end of medium",    "substitute, Ctrl-Z", "escape",
-    "file separator", "group separator",  "record separator", "unit separator",
+    "null",
+    "start of heading",
+    "start of text",
+    "end of text",
+    "end of transmission",
+    "enquiry",
+    "acknowledge",
+    "bell",
+    "backspace",
+    "tab",
+    "line feed",
+    "vertical tab",
+    "form feed",
+    "carriage return",
+    "shift out",
+    "shift in",
+    "data link escape",
+    "device control one",
+    "device control two",
+    "device control three",
+    "device control four",
+    "negative acknowledge",
+    "synchronous idle",
+    "end of transmission block",
+    "cancel",
+    "end of medium",
+    "substitute, Ctrl-Z",
+    "escape",
+    "file separator",
+    "group separator",
+    "record separator",
+    "unit separator",
 };
 
 // Bytes of stale input looked at for notices; beyond it they are dropped.

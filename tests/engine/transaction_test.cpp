@@ -115,8 +115,8 @@ TEST_F(TransactionTest, TheArgumentGuardRefusesControlCharactersBeforeWriting) {
       {"*100#\",15", "U+0022 (quotation mark)"},
   };
   for (const auto& c : cases) {
-    for (auto call : {+[](Tarvex& e, const std::string& t) { e.SendCommand(1, t); },
-                      +[](Tarvex& e, const std::string& t) { e.SetMessageStorageID(1, t); }}) {
+    for (auto call : {+[](Tarvex&e, const std::string&t) { e.SendCommand(1, t); },
+                      +[](Tarvex&e, const std::string&t) { e.SetMessageStorageID(1, t); }}) {
       try {
         call(engine(), c.text);
         ADD_FAILURE() << c.named << " passed";

@@ -68,8 +68,7 @@ TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
       {"storage refused", "\r\n+CMS ERROR: 321\r\n", 4096, {}, Answer::kRefused, 321},
       {"ERROR behind a listing", Listing(1, 1) + "\r\nERROR\r\n", 4096, {}, Answer::kRefused},
       {"silent", "", 4096, {}, Answer::kNoAnswer},
-      {"no final code", "\r\n+CMGL: 1,0,,39\r\n" + kPdu1 + "\r\n", 4096, {},
-       Answer::kNoAnswer},
+      {"no final code", "\r\n+CMGL: 1,0,,39\r\n" + kPdu1 + "\r\n", 4096, {}, Answer::kNoAnswer},
   };
   engine().SetCommandTimeout(1000);
   for (const Case& c : cases) {

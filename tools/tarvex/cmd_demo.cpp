@@ -209,8 +209,8 @@ int Tour(DemoWorld& world, const std::string& self, bool keep) {
     std::cout << "\n";
     const int set_status = RunSelf(self, args);
     if (set_status != 0) {
-      throw CommandFailure(kExitError, "configuring slot 1 failed (exit status " +
-                                           std::to_string(set_status) + ")");
+      throw CommandFailure(
+          kExitError, "configuring slot 1 failed (exit status " + std::to_string(set_status) + ")");
     }
   }
 

@@ -269,11 +269,11 @@ int ListMessages(ModemSession& session, int16_t slot, const ListOptions& options
     // Never "No messages": a refused or unanswered listing says nothing of
     // what the modem holds.
     std::cerr << "tarvex: the modem "
-              << (listing.outcome == Answer::kRefused ? "refused the listing (AT+CMGL=" +
-                                                            std::to_string(options.inbox) +
-                                                            "): " + Why(listing)
-                                                      : std::string("did not answer the listing "
-                                                                    "in time"))
+              << (listing.outcome == Answer::kRefused
+                      ? "refused the listing (AT+CMGL=" + std::to_string(options.inbox) +
+                            "): " + Why(listing)
+                      : std::string("did not answer the listing "
+                                    "in time"))
               << "\n";
     return StatusFor(listing.outcome);
   }
@@ -364,9 +364,9 @@ std::string FailureSummary(const SendReport& report, const std::string& why_last
   const int total = report.total;
   const int sent = static_cast<int>(report.parts.size()) - 1;
   if (total <= 1) return why_last;
-  std::string text = sent > 0 ? "parts " + PartRange(sent) + " of " + std::to_string(total) +
-                                    " sent; "
-                              : "no part of " + std::to_string(total) + " sent; ";
+  std::string text = sent > 0
+                         ? "parts " + PartRange(sent) + " of " + std::to_string(total) + " sent; "
+                         : "no part of " + std::to_string(total) + " sent; ";
   return text + "part " + std::to_string(sent + 1) + " " + why_last;
 }
 
@@ -436,10 +436,10 @@ int SendText(ModemSession& session, int16_t slot, const std::string& number,
     Answer a;
     a.outcome = last.outcome;
     a.error = last.error;
-    const std::string why = last.outcome == Answer::kRefused ? "refused: " + Why(a)
-                                                             : "not answered in time (TIMEOUT)";
-    std::cerr << "tarvex: the message to " << number << " was not sent: "
-              << FailureSummary(report, why) << "\n";
+    const std::string why =
+        last.outcome == Answer::kRefused ? "refused: " + Why(a) : "not answered in time (TIMEOUT)";
+    std::cerr << "tarvex: the message to " << number
+              << " was not sent: " << FailureSummary(report, why) << "\n";
   }
   return status;
 }

@@ -105,7 +105,8 @@ int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_
     j.update(AnswerJson(answer));
     if (answer.by_network) {
       j["Result"] = "REFUSED";
-      j["Error"] = {{"Kind", "NETWORK"}, {"Code", answer.status},
+      j["Error"] = {{"Kind", "NETWORK"},
+                    {"Code", answer.status},
                     {"Text", answer.status == 4 ? "not supported" : "ended by the network"}};
     }
     if (answer.status >= 0) j["Status"] = answer.status;
@@ -137,8 +138,8 @@ int ShowOrSetStorage(ModemSession& session, int16_t slot, const std::string& nam
         j.update(AnswerJson(selected));
         PrintJson(j);
       }
-      std::cerr << "tarvex: the modem did not select the storage " << name << ": "
-                << Why(selected) << "\n";
+      std::cerr << "tarvex: the modem did not select the storage " << name << ": " << Why(selected)
+                << "\n";
       return StatusFor(selected.outcome);
     }
   }

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "common/error.h"
-#include "engine/modem_errors.h"
 #include "config/mdl_public.h"
+#include "engine/modem_errors.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {
@@ -320,9 +320,9 @@ void ModemSession::Close() {
 void ModemSession::ReportIndications() {
   for (const Indication& i : engine_->TakeIndications()) {
     const std::string line = i.text.substr(0, i.text.find('\r'));
-    const char* what = line.starts_with("+CMTI:")   ? "a new message was stored"
-                       : line.starts_with("+CMT:")  ? "a message was delivered to the tool"
-                                                    : "a status report arrived";
+    const char* what = line.starts_with("+CMTI:")  ? "a new message was stored"
+                       : line.starts_with("+CMT:") ? "a message was delivered to the tool"
+                                                   : "a status report arrived";
     std::cerr << "tarvex: note: " << what << " on slot " << i.ModemID << " (" << Printable(i.text)
               << ")\n";
   }
