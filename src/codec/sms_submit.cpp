@@ -17,44 +17,65 @@ using codec_detail::kMaxUserDataOctets;
 // TP-VP, then TP-UDL and the user data.
 constexpr size_t kMaxPduOctets = 3 + 12 + 3 + 1 + kMaxUserDataOctets;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// TS 23.040 9.1.2.5: type of address, ISDN/telephone numbering plan.
+constexpr uint8_t kInternational = 0x91;
+constexpr uint8_t kUnknownType = 0x81;
+// Numbers this short are short codes, not international numbers.
+constexpr size_t kLongestShortCode = 6;
 
-// The destination as digits: blanks around and one leading "+" removed, then
-// 1 to 20 decimal digits (TS 23.040 9.1.2.5 allows 20 in TP-DA).  A view into
-// the argument.
-std::string_view NormalisedNumber(const std::string& number) {
-  size_t begin = 0;
-  size_t end = number.size();
-  while (begin < end && IsBlank(number[begin])) ++begin;
-  while (end > begin && IsBlank(number[end - 1])) --end;
-  if (begin < end && number[begin] == '+') ++begin;
-  const std::string_view digits = std::string_view(number).substr(begin, end - begin);
-  bool ok = !digits.empty() && digits.size() <= 20;
-  for (char c : digits) ok = ok && c >= '0' && c <= '9';
-  if (!ok) {
-    throw Error(
-        kInvalidArgument,
-        "destination number must be 1 to 20 digits, optionally after \"+\": \"" + number + "\"");
+struct Destination {
+  std::string digits;
+  uint8_t type = kInternational;
+};
+
+// The destination as digits and its type of address.  Blanks, "-", "(" and
+// ")" anywhere are dropped.  "+" or "00" before the country code make it
+// international (the "00" is not sent); a national number (one leading "0")
+// and a short code go as the unknown type, which the network completes the
+// way a phone does, where the international type would name a number that
+// usually does not exist; other digits keep the international type, as hosts
+// pass numbers with their country code and no "+".  1 to 20 digits (TP-DA
+// holds 20); any other character raises 5.
+Destination NormalisedNumber(const std::string& number) {
+  Destination d;
+  bool plus = false;
+  bool ok = true;
+  for (const char c : number) {
+    if (c == ' ' || c == '\t' || c == '-' || c == '(' || c == ')') continue;
+    if (c == '+' && d.digits.empty() && !plus) {
+      plus = true;
+    } else if (c >= '0' && c <= '9') {
+      d.digits += c;
+    } else {
+      ok = false;
+    }
   }
-  return digits;
+  if (!plus) {
+    if (d.digits.size() > 2 && d.digits.starts_with("00")) {
+      d.digits.erase(0, 2);
+    } else if (d.digits.starts_with("0") || d.digits.size() <= kLongestShortCode) {
+      d.type = kUnknownType;
+    }
+  }
+  if (!ok || d.digits.empty() || d.digits.size() > 20) {
+    throw Error(kInvalidArgument,
+                "Invalid procedure call or argument: the destination number must be 1 to 20 "
+                "digits, optionally after \"+\" (blanks, \"-\", \"(\" and \")\" may separate "
+                "them): \"" +
+                    number + "\"");
+  }
+  return d;
 }
 
-// Stores the normalised number back; a number stored before is already it.
-void StoreNumber(std::string& number, std::string_view digits) {
-  if (digits.size() != number.size()) number = std::string(digits);
-}
-
-// Writes first octet .. TP-PID (without TP-DCS) and returns the octets used;
-// the type of address is always international, as the senders expect numbers
-// with their country code.
-size_t WriteHead(uint8_t first_octet, std::string_view digits, uint8_t* pdu) {
+// Writes first octet .. TP-PID (without TP-DCS) and returns the octets used.
+size_t WriteHead(uint8_t first_octet, const Destination& to, uint8_t* pdu) {
   size_t n = 0;
   pdu[n++] = 0x00;  // no service-centre address: the modem uses its own
   pdu[n++] = first_octet;
   pdu[n++] = 0x00;  // TP-MR, the modem assigns it
-  pdu[n++] = static_cast<uint8_t>(digits.size());
-  pdu[n++] = 0x91;
-  n += codec_detail::DigitsToSemiOctets(digits, pdu + n);
+  pdu[n++] = static_cast<uint8_t>(to.digits.size());
+  pdu[n++] = to.type;
+  n += codec_detail::DigitsToSemiOctets(to.digits, pdu + n);
   pdu[n++] = 0x00;  // TP-PID
   return n;
 }
@@ -68,19 +89,19 @@ std::string ToHex(const uint8_t* pdu, size_t octets) {
 }  // namespace
 
 std::string SMSSubmit::Encode() {
-  const std::string_view digits = NormalisedNumber(PhoneNumber);
+  const Destination to = NormalisedNumber(PhoneNumber);
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x11, digits, pdu);  // SMS-SUBMIT, relative TP-VP
+  size_t n = WriteHead(0x11, to, pdu);  // SMS-SUBMIT, relative TP-VP
   const size_t dcs = n++;
   pdu[n++] = 0xFF;  // TP-VP: the longest relative period
   n += codec_detail::WriteUserData(MessageText, nullptr, 0, codec_detail::Coding::kAuto, &pdu[dcs],
                                    pdu + n);
-  StoreNumber(PhoneNumber, digits);
+  PhoneNumber = to.digits;
   return ToHex(pdu, n);
 }
 
 std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart) {
-  const std::string_view digits = NormalisedNumber(PhoneNumber);
+  const Destination to = NormalisedNumber(PhoneNumber);
   const bool ref_ok = REFID.size() == 2 &&
                       codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] >= 0 &&
                       codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])] >= 0;
@@ -99,11 +120,11 @@ std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, in
       static_cast<uint8_t>(Total),
       static_cast<uint8_t>(ThisPart)};
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x41, digits, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
+  size_t n = WriteHead(0x41, to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
   const size_t dcs = n++;
   n += codec_detail::WriteUserData(MessageText, header, sizeof header, codec_detail::Coding::kAuto,
                                    &pdu[dcs], pdu + n);
-  StoreNumber(PhoneNumber, digits);
+  PhoneNumber = to.digits;
   return ToHex(pdu, n);
 }
 

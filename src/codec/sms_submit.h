@@ -23,8 +23,11 @@ class SMSSubmit {
   static constexpr int kMaxUcs2Units = 70;
   static constexpr int kMaxPartUcs2Units = 67;
 
-  // Destination: 1 to 20 digits, optionally with one leading "+" and blanks
-  // around; encoding writes the normalised digits back here.
+  // Destination: 1 to 20 digits, optionally after "+" or "00" (international)
+  // and separated by blanks, "-", "(" or ")"; a national number (leading
+  // "0") or a short code (up to 6 digits) goes as the unknown type of
+  // address, any other as international.  Encoding writes the digits back
+  // here (without "+" or "00").
   std::string PhoneNumber;
   std::u16string MessageText;
 

@@ -1,54 +1,83 @@
-// What the engine reads in a modem's reply: the predicates IsOK, IsError and
-// IsPrompt, the watch for a final result code while a reply trickles in, and
-// the removal of unsolicited lines before a reply is parsed.
+// What the engine reads in a modem's reply: the one classifier of final
+// result codes (OK, ERROR, "+CMS ERROR: <n>", "+CME ERROR: <n>") and of the
+// ">" prompt, and beside it the filter that takes unsolicited lines out of a
+// reply before anything parses it.  Operations ask these; they do not search
+// the buffer for words of their own.
 //
 // All pure and stateless except FinalCodeWatch, which one transaction owns.
-// Matching is case-sensitive and finds a text anywhere in the reply, as the
-// modems' answers are matched everywhere in the engine.
+// A final result code is a whole line, so a word inside an answer (a model
+// called "NOK", a USSD text saying "ERROR") never ends a wait.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvex {
 
-// "OK" anywhere (also inside a longer word).
-bool IsOK(std::string_view reply);
-// "ERROR" anywhere, so "+CMS ERROR: 500" counts.
-bool IsError(std::string_view reply);
-// ">" anywhere: the modem waits for a PDU.
-bool IsPrompt(std::string_view reply);
+// The final result code a modem ended its reply with.
+struct FinalCode {
+  enum Kind { kNone, kOk, kError, kCmsError, kCmeError };
+  Kind kind = kNone;
+  // The number of "+CMS ERROR: 38" / "+CME ERROR: 10"; -1 when the modem gave
+  // none (plain ERROR) or gave words instead (AT+CMEE=2).
+  int number = -1;
+  std::string line;  // the line as the modem sent it, "+CMS ERROR: 38"
 
-// Watches a growing reply buffer for a final result code: "OK" CR LF,
-// "ERROR" CR LF, or a line "+CMS ERROR: <n>" / "+CME ERROR: <n>" ended by
-// CR LF (many modems send those whatever AT+CMEE says).  Each Scan looks only
-// at what was appended since the last one plus a few bytes of overlap, so a
-// reply that arrives in thousands of small reads costs linear time.
+  bool complete() const { return kind != kNone; }
+  bool ok() const { return kind == kOk; }
+  bool refused() const { return kind != kNone && kind != kOk; }
+};
+
+// The code a single line holds, kNone when it is no final result code.
+FinalCode ClassifyLine(std::string_view line);
+
+// Watches a growing reply buffer line by line for a final result code, and
+// for the ">" that opens a line when the modem waits for a PDU.  Each Scan
+// reads only the lines completed since the last one, so a reply that arrives
+// in thousands of small reads costs linear time.  When one read brings both
+// OK and an error, the error wins.
 class FinalCodeWatch {
  public:
   // Call after every append; true once the buffer holds a final result code.
   bool Scan(std::string_view buffer);
-  bool Complete() const { return ok_ || error_; }
-  // An error code (plain or extended) has arrived.
-  bool ErrorSeen() const { return error_; }
+  bool Complete() const { return code_.complete(); }
+  bool ErrorSeen() const { return code_.refused(); }
+  bool PromptSeen() const { return prompt_; }
+  const FinalCode& code() const { return code_; }
   // The buffer was emptied (the send dialogue does so at the prompt).
   void Reset() { *this = FinalCodeWatch(); }
 
  private:
-  size_t scanned_ = 0;
-  // Start of an extended error line whose CR LF has not arrived yet.
-  size_t extended_at_ = std::string_view::npos;
-  bool ok_ = false;
-  bool error_ = false;
+  size_t line_start_ = 0;
+  FinalCode code_;
+  bool prompt_ = false;
 };
 
-// The reply without unsolicited lines: lines that start with "^" (Huawei's
-// ^RSSI:, ^MODE:, ^BOOT: ...) and the standard notices (+CMTI:, +CDSI:,
-// RING, +CRING:, +CLIP:, +CREG:, +CGREG:, +CEREG:; +CMT:, +CDS: and +CBM:
-// together with the PDU line that follows them).  A notice framed by its own
-// blank line loses that blank line too, so the answer keeps the shape the
-// parsers expect: CR LF, the answer line, CR LF.  One pass, linear time.
-std::string RemoveUnsolicited(std::string_view reply);
+// The whole-buffer form of the watch.
+FinalCode Classify(std::string_view reply);
+
+// A line a modem sent on its own account: a new message stored (+CMTI), a
+// status report (+CDSI, or +CDS with its PDU line), a message delivered
+// directly (+CMT with its PDU line).  Kept for the engine's caller.
+struct Unsolicited {
+  std::string text;  // the line; for a two-line notice the header, CR LF, the PDU
+};
+
+// The reply without the lines that are not the running command's own answer:
+// lines of the form "+NAME: ..." or "^NAME..." other than the command's own
+// answer prefix (own_prefix, e.g. "+CGMI:", empty when the command has none)
+// and the error codes; RING and NO CARRIER; +CMT, +CDS and +CBM take their PDU
+// line with them.  Bare lines (an identity, a PDU) stay.  A notice framed by
+// its own blank line loses that line too, so the answer keeps the shape the
+// parsers expect.  Notices worth keeping (see Unsolicited) are appended to
+// `kept` when given.  One pass, linear time.
+std::string RemoveUnsolicited(std::string_view reply, std::string_view own_prefix = {},
+                              std::vector<Unsolicited>* kept = nullptr);
+
+// "+CGMI:" for "AT+CGMI", "+CPMS:" for "AT+CPMS?" or "AT+CPMS=...", "" for a
+// command without an extended name ("ATE0").
+std::string AnswerPrefix(std::string_view command);
 
 }  // namespace tarvex

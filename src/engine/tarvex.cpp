@@ -8,7 +8,6 @@
 
 #include "common/error.h"
 #include "config/mdl_public.h"
-#include "engine/reply.h"
 #include "engine/tarvex_impl.h"
 #include "engine/text_decode.h"
 
@@ -101,6 +100,19 @@ void Tarvex::OnSendProgress(SendProgressHandler handler) {
 }
 void Tarvex::SetCommandTimeout(uint32_t ms) { impl_->command_timeout_ms = ms; }
 void Tarvex::SetSendTimeout(uint32_t ms) { impl_->send_timeout_ms = ms; }
+void Tarvex::SetExtendedErrors(bool on) { impl_->extended_errors = on; }
+
+std::vector<Indication> Tarvex::TakeIndications() {
+  std::vector<Indication> taken(std::make_move_iterator(impl_->indications.begin()),
+                                std::make_move_iterator(impl_->indications.end()));
+  impl_->indications.clear();
+  return taken;
+}
+
+std::string Answer::Result() const {
+  if (outcome == kDone) return value;
+  return outcome == kRefused ? "ERROR" : "TIMEOUT";
+}
 
 SerialPort& Tarvex::Device(int16_t index) { return impl_->Port(index); }
 
@@ -131,7 +143,7 @@ bool Tarvex::DeviceOpen(int16_t ModemID) {
     return false;
   }
   Impl::SlotUse use(*impl_, ModemID);
-  return impl_->InitializeModem(use.port()) == "OK";
+  return impl_->InitializeModem(use) == "OK";
 }
 
 bool Tarvex::DeviceClose(int16_t ModemID) {
@@ -147,56 +159,85 @@ bool Tarvex::DeviceClose(int16_t ModemID) {
 }
 
 std::string Tarvex::SendCommand(int16_t ModemID, const std::string& Command, int32_t TimeOut) {
+  const UssdAnswer answer = RunUssd(ModemID, Command, TimeOut);
+  // A refusal by the network is the documented empty text.
+  return answer.by_network ? "" : answer.Result();
+}
+
+UssdAnswer Tarvex::RunUssd(int16_t ModemID, const std::string& Command, int32_t TimeOut) {
+  CheckCommandArgument(Command, "the USSD command");
   Impl::SlotUse use(*impl_, ModemID);
-  CheckQuotedArgument(Command, "the USSD command");
-  const Impl::Reply request = impl_->ExchangeCommand(use.port(), "AT+CUSD=1,\"" + Command + "\",15",
-                                                     impl_->command_timeout_ms);
-  if (!request.complete) return "TIMEOUT";
-  if (request.error) return "ERROR";
+  const Impl::Reply request =
+      impl_->ExchangeCommand(use, "AT+CUSD=1,\"" + Command + "\",15", impl_->command_timeout_ms);
+  if (!request.complete() || request.code.refused()) {
+    UssdAnswer refused;
+    static_cast<Answer&>(refused) = request.Outcome([](const std::string&) { return ""; });
+    return refused;
+  }
   // Some modems put the network's answer in the same read as their OK, or
   // before it: it starts the second phase instead of being lost.
   const size_t early = request.raw.find("+CUSD:");
   std::string carried = early == std::string::npos ? "" : request.raw.substr(early);
-  return impl_->ExchangeCommandUssdAnswer(use.port(), std::move(carried), TimeOut);
+  return impl_->ExchangeCommandUssdAnswer(use, std::move(carried), TimeOut);
+}
+
+Answer Tarvex::Ask(int16_t ModemID, Query query) {
+  Impl::SlotUse use(*impl_, ModemID);
+  switch (query) {
+    case Query::kManufacturer:
+      return impl_->ExchangeCommand(use, "AT+CGMI", impl_->command_timeout_ms)
+          .Outcome(TextDecode::DeviceManufacture);
+    case Query::kModel:
+      return impl_->ExchangeCommand(use, "AT+CGMM", impl_->command_timeout_ms)
+          .Outcome(TextDecode::DeviceModel);
+    case Query::kIMEI:
+      return impl_->ExchangeCommand(use, "AT+CGSN", impl_->command_timeout_ms)
+          .Outcome([](const std::string& reply) {
+            std::string serial = TextDecode::DeviceSerialNumber(reply);
+            if (serial.find("+CGSN:") == std::string::npos) return serial;
+            const std::string_view rest =
+                serial.size() > 6 ? std::string_view(serial).substr(6) : "";
+            return std::string(text::TrimBlanks(rest));
+          });
+    case Query::kStorage:
+      return impl_->ExchangeCommand(use, "AT+CPMS?", impl_->command_timeout_ms)
+          .Outcome(TextDecode::MessageStorage);
+  }
+  return {};
+}
+
+Answer Tarvex::SelectStorage(int16_t ModemID, const std::string& StorageID) {
+  CheckCommandArgument(StorageID, "the storage name");
+  Impl::SlotUse use(*impl_, ModemID);
+  return impl_->ExchangeCommand(use, "AT+CPMS=\"" + StorageID + "\"", impl_->command_timeout_ms)
+      .Outcome([](const std::string&) { return "OK"; });
+}
+
+Answer Tarvex::DeleteStored(int16_t ModemID, int32_t Index) {
+  Impl::SlotUse use(*impl_, ModemID);
+  return impl_->ExchangeCommand(use, "AT+CMGD=" + std::to_string(Index), impl_->command_timeout_ms)
+      .Outcome([](const std::string&) { return "OK"; });
 }
 
 std::string Tarvex::GetMessageStorageID(int16_t ModemID) {
-  Impl::SlotUse use(*impl_, ModemID);
-  const Impl::Reply r = impl_->ExchangeCommand(use.port(), "AT+CPMS?", impl_->command_timeout_ms);
-  if (!r.complete || IsError(r.text)) return "0";
-  return IsOK(r.text) ? TextDecode::MessageStorage(r.text) : "";
+  const Answer a = Ask(ModemID, Query::kStorage);
+  return a.done() ? a.value : "0";
 }
 
 std::string Tarvex::SetMessageStorageID(int16_t ModemID, const std::string& StorageID) {
-  Impl::SlotUse use(*impl_, ModemID);
-  CheckQuotedArgument(StorageID, "the storage name");
-  const Impl::Reply r = impl_->ExchangeCommand(use.port(), "AT+CPMS=\"" + StorageID + "\"",
-                                               impl_->command_timeout_ms);
-  if (!r.complete) return "TIMEOUT";
-  if (IsError(r.text)) return "ERROR";
-  return IsOK(r.text) ? "OK" : "";
+  return SelectStorage(ModemID, StorageID).Result();
 }
 
 std::string Tarvex::DeviceManufacture(int16_t ModemID) {
-  return impl_->Query(ModemID, "AT+CGMI", TextDecode::DeviceManufacture);
+  return Ask(ModemID, Query::kManufacturer).Result();
 }
 
-std::string Tarvex::DeviceModel(int16_t ModemID) {
-  return impl_->Query(ModemID, "AT+CGMM", TextDecode::DeviceModel);
-}
+std::string Tarvex::DeviceModel(int16_t ModemID) { return Ask(ModemID, Query::kModel).Result(); }
 
-std::string Tarvex::DeviceIMEI(int16_t ModemID) {
-  return impl_->Query(ModemID, "AT+CGSN", [](const std::string& reply) {
-    std::string serial = TextDecode::DeviceSerialNumber(reply);
-    if (serial.find("+CGSN:") == std::string::npos) return serial;
-    const std::string_view rest = serial.size() > 6 ? std::string_view(serial).substr(6) : "";
-    return std::string(text::TrimBlanks(rest));
-  });
-}
+std::string Tarvex::DeviceIMEI(int16_t ModemID) { return Ask(ModemID, Query::kIMEI).Result(); }
 
 std::string Tarvex::RemoveMessage(int16_t ModemID, int32_t Index) {
-  return impl_->Query(ModemID, ("AT+CMGD=" + std::to_string(Index)).c_str(),
-                      [](const std::string&) { return std::string("OK"); });
+  return DeleteStored(ModemID, Index).Result();
 }
 
 std::string Tarvex::DeviceName(int16_t ModemID) {

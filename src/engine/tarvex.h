@@ -21,8 +21,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/collection.h"
+#include "engine/reply.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "platform/registry_backend.h"
@@ -33,6 +35,58 @@ namespace tarvex {
 enum enumInbox : int32_t {
   ibxNewMessage = 0,
   ibxOldMessage = 1,
+};
+
+// What the modem made of one command, as the engine's own tool needs it: a
+// refusal, with the modem's code, apart from silence.  The documented
+// operations fold it into their texts ("ERROR", "TIMEOUT", "0", an empty
+// collection), which COM hosts compare with.
+struct Answer {
+  enum Outcome { kDone, kRefused, kNoAnswer };
+  Outcome outcome = kNoAnswer;
+  std::string value;  // the parsed value when done
+  FinalCode error;    // the modem's final code when refused
+
+  bool done() const { return outcome == kDone; }
+  // The documented text: the value, "ERROR" or "TIMEOUT".
+  std::string Result() const;
+};
+
+struct UssdAnswer : Answer {
+  // A refusal by the network rather than the modem: the answer's status was
+  // 4 (not supported) or 2 (ended by the network) and it held no text.
+  bool by_network = false;
+  int status = -1;   // the "+CUSD: <m>" status, -1 without an answer
+  int dcs = -1;      // its coding scheme, -1 when it gave none
+  std::string text;  // its text between the quotation marks, as it came
+};
+
+struct Listing : Answer {
+  Collection<std::string> entries;  // "INDEX" CR LF "PDU" in listing order
+};
+
+// One message or part of a send, filled in as the send goes, so that what
+// went out is known also when the send stops with an error.
+struct PartReport {
+  int16_t part = 0;
+  Answer::Outcome outcome = Answer::kNoAnswer;
+  int reference = -1;  // the modem's "+CMGS: <mr>", -1 when it gave none
+  FinalCode error;
+  std::u16string text;
+};
+struct SendReport {
+  int16_t total = 0;              // parts the text was split into (1: one message)
+  std::vector<PartReport> parts;  // the parts tried, in order
+  std::u16string text;            // the text sent (SendMessage's cut)
+  // "OK" when every part went, else the last part's "ERROR" or "TIMEOUT".
+  std::string Result() const;
+};
+
+// A notice the modem sent on its own account (a new message, a status
+// report), taken out of a reply and kept for the engine's caller.
+struct Indication {
+  int16_t ModemID = 0;
+  std::string text;
 };
 
 class Tarvex {
@@ -64,6 +118,16 @@ class Tarvex {
   // Initialisation (5000 ms) and the USSD answer (TimeOut) count from their start.
   void SetCommandTimeout(uint32_t ms);
   void SetSendTimeout(uint32_t ms);
+  // After the documented initialisation, also switch the modem to numeric
+  // extended errors ("AT+CMEE=1"), so refusals carry their reason.  For the
+  // engine's own tool: COM hosts compare results with "ERROR" and keep the
+  // plain reports.  A modem that refuses it keeps them too.  Off by default.
+  void SetExtendedErrors(bool on);
+
+  // The notices taken out of replies since the last call, oldest first (at
+  // most kMaxIndications are held; older ones give way).
+  static constexpr size_t kMaxIndications = 1024;
+  std::vector<Indication> TakeIndications();
 
   // The slot's port object; an index outside 0..4 raises 9.
   SerialPort& Device(int16_t index);
@@ -88,15 +152,29 @@ class Tarvex {
   std::string RemoveMessage(int16_t ModemID, int32_t Index);
   std::string DeviceName(int16_t ModemID);
 
+  // The same operations with their outcome, for the engine's own tool.
+  // Arguments, errors raised and what is written are those of the
+  // documented operation each one serves.
+  enum class Query { kManufacturer, kModel, kIMEI, kStorage };
+  Answer Ask(int16_t ModemID, Query query);
+  Answer SelectStorage(int16_t ModemID, const std::string& StorageID);
+  Answer DeleteStored(int16_t ModemID, int32_t Index);
+  UssdAnswer RunUssd(int16_t ModemID, const std::string& Command, int32_t TimeOut = 10000);
+  Listing ListStored(int16_t ModemID, int32_t Inbox);
+  // SendMessage (single: the text cut to one message) or SendLongMessage;
+  // `report` holds every part tried, also when an error is raised.
+  void SendText(int16_t ModemID, const std::string& PhoneNumber, const std::u16string& MessageText,
+                bool single, SendReport& report);
+
  private:
   struct Impl;
 
   // The long path of SendLongMessage: the parts of a text that does not fit
   // one message, and one part sent with its concatenation header.
   Collection<std::u16string> SplitMessage(const std::u16string& text);
-  std::string SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
-                              const std::string& REFID, const std::u16string& part, int16_t Total,
-                              int16_t ThisPart);
+  PartReport SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
+                             const std::string& REFID, const std::u16string& part, int16_t Total,
+                             int16_t ThisPart);
 
   std::unique_ptr<Impl> impl_;
 };

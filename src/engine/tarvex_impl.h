@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -90,6 +91,7 @@ struct Tarvex::Impl {
     SlotUse(const SlotUse&) = delete;
     SlotUse& operator=(const SlotUse&) = delete;
     SerialPort& port() { return port_; }
+    int16_t slot() const { return slot_; }
 
    private:
     Impl& impl_;
@@ -99,17 +101,34 @@ struct Tarvex::Impl {
 
   // What a transaction collected.
   struct Reply {
-    bool complete = false;  // a final result code arrived before the deadline
-    bool error = false;     // that code was "ERROR" or "+CMS/+CME ERROR: <n>"
-    std::string raw;        // the reply buffer as read
-    std::string text;       // the same without unsolicited lines (only when complete)
+    FinalCode code;    // the final result code; kNone when the deadline came first
+    std::string raw;   // the reply buffer as read
+    std::string text;  // the same without the lines that are not the command's answer
+    bool complete() const { return code.complete(); }
+    // The outcome of a query whose value `parse` takes from the text.
+    template <typename Parse>
+    Answer Outcome(Parse parse) const {
+      Answer a;
+      if (!complete()) return a;
+      if (code.refused()) {
+        a.outcome = Answer::kRefused;
+        a.error = code;
+        return a;
+      }
+      a.outcome = Answer::kDone;
+      a.value = parse(text);
+      return a;
+    }
   };
 
   SerialPort& Port(int16_t slot);
 
-  // Drops stale input, writes the command line (text and CR, one write) and
-  // pauses 10 ms.
-  void WriteCommand(SerialPort& port, std::string_view command);
+  // Drops stale input (keeping the notices in it), writes the command line
+  // (text and CR, one write) and pauses 10 ms.
+  void WriteCommand(SerialPort& port, int16_t slot, std::string_view command);
+  // The reply without what is not the command's answer; the notices worth
+  // keeping go to the indication queue.
+  std::string Filter(int16_t slot, std::string_view raw, std::string_view own_prefix);
 
   // Polls until step(fresh bytes) says the reply is complete (true) or the
   // deadline passes (false).  With deadline_wins, a reply that completes in
@@ -136,31 +155,21 @@ struct Tarvex::Impl {
 
   // The standard form: the host's events run between polls; the deadline is
   // timeout_ms of silence from the modem.
-  Reply ExchangeCommand(SerialPort& port, std::string_view command, uint32_t timeout_ms);
+  Reply ExchangeCommand(SlotUse& use, std::string_view command, uint32_t timeout_ms,
+                        bool run_pump = true);
   // The initialisation form: no host events, 5000 ms from the end of the
   // pause; on the deadline the port is closed.  "OK" or "ERROR".
-  std::string ExchangeCommandInit(SerialPort& port, std::string_view command);
-  std::string InitializeModem(SerialPort& port);
+  std::string ExchangeCommandInit(SlotUse& use, std::string_view command);
+  std::string InitializeModem(SlotUse& use);
   // The second phase of a USSD request: the network's "+CUSD:" answer.
-  std::string ExchangeCommandUssdAnswer(SerialPort& port, std::string buffer, int32_t timeout_ms);
-
-  // The shape of the small queries: a command, a parser for the reply,
-  // "ERROR" when the modem refuses, "TIMEOUT" when it stays silent.
-  template <typename Parse>
-  std::string Query(int16_t slot, const std::string& command, Parse parse) {
-    SlotUse use(*this, slot);
-    const Reply r = ExchangeCommand(use.port(), command, command_timeout_ms);
-    if (!r.complete) return "TIMEOUT";
-    if (IsError(r.text)) return "ERROR";
-    return IsOK(r.text) ? parse(r.text) : "";
-  }
+  UssdAnswer ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer, int32_t timeout_ms);
 
   // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
-  // Ctrl-Z at the prompt; "OK", "ERROR" or "TIMEOUT".
-  std::string SendDialogue(SerialPort& port, const std::string& pdu);
+  // Ctrl-Z at the prompt.
+  PartReport SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu);
   // SendProgress, then encode one ordinary message, then the dialogue.
-  std::string SendSingle(SerialPort& port, int16_t slot, const std::string& number,
-                         const std::u16string& text);
+  PartReport SendSingle(SerialPort& port, int16_t slot, const std::string& number,
+                        const std::u16string& text);
   void RaiseSendProgress(int16_t slot, int16_t count, int16_t part, const std::u16string& text);
   // A fresh concatenation reference, "00" to "FF".
   std::string DrawReference();
@@ -173,13 +182,17 @@ struct Tarvex::Impl {
   SendProgressHandler send_progress;
   uint32_t command_timeout_ms = kDefaultCommandTimeoutMs;
   uint32_t send_timeout_ms = kDefaultSendTimeoutMs;
+  bool extended_errors = false;
+  std::deque<Indication> indications;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;
 };
 
-// Raises 5 when an argument that goes between quotation marks into a command
-// line holds CR, LF, Ctrl-Z, Esc or a quotation mark: it could end the
-// command and start another.
-void CheckQuotedArgument(std::string_view value, const char* what);
+// The argument guard, run on every argument the engine puts into a command
+// line before anything is written: a C0 control character (0-31), DEL or a
+// quotation mark could end the command, start another or edit it on the
+// modem's line (nine backspaces and ";+CMGD=1,4" delete every message), so
+// any of them raises 5 with a message naming the character.
+void CheckCommandArgument(std::string_view value, const char* what);
 
 }  // namespace tarvex

@@ -1,6 +1,9 @@
 // The AT command transaction in its three forms, and the modem's
 // initialisation.  See tarvex_impl.h for the shape of the loop.
+#include <array>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "engine/reply.h"
@@ -66,11 +69,96 @@ class UssdAnswerWatch {
   bool complete_ = false;
 };
 
+// The status, coding scheme and raw text of the first "+CUSD: <m>[,"<text>"[,<dcs>]]"
+// line of a filtered answer.
+void ReadUssdLine(std::string_view text, UssdAnswer& out) {
+  const size_t p = text.find(kUssdAnswer);
+  if (p == std::string_view::npos) return;
+  std::string_view rest = text.substr(p + kUssdAnswer.size());
+  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  if (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') out.status = rest.front() - '0';
+  const size_t open = rest.find('"');
+  if (open == std::string_view::npos) return;
+  rest.remove_prefix(open + 1);
+  // The text ends at the last quotation mark followed by "," and digits, or
+  // at the line's end.
+  size_t close = std::string_view::npos;
+  for (size_t q = rest.find("\","); q != std::string_view::npos; q = rest.find("\",", q + 1)) {
+    size_t end = q + 2;
+    while (end < rest.size() && rest[end] >= '0' && rest[end] <= '9') ++end;
+    if (end > q + 2 && end - q - 2 <= 3) {
+      close = q;
+      out.dcs = std::stoi(std::string(rest.substr(q + 2, end - q - 2)));
+      break;
+    }
+  }
+  if (close == std::string_view::npos) {
+    close = rest.find_first_of("\r\n");
+    if (close == std::string_view::npos) close = rest.size();
+    if (close > 0 && rest[close - 1] == '"') --close;
+  }
+  out.text = std::string(rest.substr(0, close));
+}
+
+// The names the guard's messages give the characters it refuses.
+constexpr std::array<const char*, 32> kControlNames = {
+    "null",
+    "start of heading",
+    "start of text",
+    "end of text",
+    "end of transmission",
+    "enquiry",
+    "acknowledge",
+    "bell",
+    "backspace",
+    "tab",
+    "line feed",
+    "vertical tab",
+    "form feed",
+    "carriage return",
+    "shift out",
+    "shift in",
+    "data link escape",
+    "device control one",
+    "device control two",
+    "device control three",
+    "device control four",
+    "negative acknowledge",
+    "synchronous idle",
+    "end of transmission block",
+    "cancel",
+    "end of medium",
+    "substitute, Ctrl-Z",
+    "escape",
+    "file separator",
+    "group separator",
+    "record separator",
+    "unit separator",
+};
+
+// Bytes of stale input looked at for notices; beyond it they are dropped.
+constexpr size_t kMaxStaleBytes = 1 << 16;
+
 }  // namespace
 
-void Tarvex::Impl::WriteCommand(SerialPort& port, std::string_view command) {
-  for (int i = 0; i < kMaxStaleReads && !port.Input().empty(); ++i) {
+std::string Tarvex::Impl::Filter(int16_t slot, std::string_view raw, std::string_view own_prefix) {
+  std::vector<Unsolicited> kept;
+  std::string text = RemoveUnsolicited(raw, own_prefix, &kept);
+  for (Unsolicited& u : kept) {
+    if (indications.size() >= kMaxIndications) indications.pop_front();
+    indications.push_back(Indication{slot, std::move(u.text)});
   }
+  return text;
+}
+
+void Tarvex::Impl::WriteCommand(SerialPort& port, int16_t slot, std::string_view command) {
+  std::string stale;
+  for (int i = 0; i < kMaxStaleReads; ++i) {
+    std::string bytes = port.Input();
+    if (bytes.empty()) break;
+    if (stale.size() < kMaxStaleBytes) stale += bytes;
+  }
+  if (!stale.empty()) Filter(slot, stale, "");
   port.SetInputLen(0);
   std::string line(command);
   line += '\r';
@@ -78,53 +166,56 @@ void Tarvex::Impl::WriteCommand(SerialPort& port, std::string_view command) {
   clock.Sleep(kWriteSettleMs);
 }
 
-Tarvex::Impl::Reply Tarvex::Impl::ExchangeCommand(SerialPort& port, std::string_view command,
-                                                  uint32_t timeout_ms) {
-  WriteCommand(port, command);
+Tarvex::Impl::Reply Tarvex::Impl::ExchangeCommand(SlotUse& use, std::string_view command,
+                                                  uint32_t timeout_ms, bool run_pump) {
+  WriteCommand(use.port(), use.slot(), command);
   Deadline deadline(clock, timeout_ms, Deadline::kSilence);
   Reply reply;
   FinalCodeWatch watch;
-  reply.complete =
-      Poll(port, /*run_pump=*/true, deadline, /*deadline_wins=*/false, [&](std::string_view fresh) {
+  const bool complete =
+      Poll(use.port(), run_pump, deadline, /*deadline_wins=*/false, [&](std::string_view fresh) {
         reply.raw.append(fresh);
         return watch.Scan(reply.raw);
       });
-  if (reply.complete) {
-    reply.error = watch.ErrorSeen();
-    reply.text = RemoveUnsolicited(reply.raw);
-  }
+  if (complete) reply.code = watch.code();
+  reply.text = Filter(use.slot(), reply.raw, AnswerPrefix(command));
   return reply;
 }
 
-std::string Tarvex::Impl::ExchangeCommandInit(SerialPort& port, std::string_view command) {
-  WriteCommand(port, command);
+std::string Tarvex::Impl::ExchangeCommandInit(SlotUse& use, std::string_view command) {
+  WriteCommand(use.port(), use.slot(), command);
   Deadline deadline(clock, kInitTimeoutMs, Deadline::kFixed);
   std::string buffer;
   FinalCodeWatch watch;
-  const bool complete =
-      Poll(port, /*run_pump=*/false, deadline, /*deadline_wins=*/true, [&](std::string_view fresh) {
-        buffer.append(fresh);
-        return watch.Scan(buffer);
-      });
+  const bool complete = Poll(use.port(), /*run_pump=*/false, deadline, /*deadline_wins=*/true,
+                             [&](std::string_view fresh) {
+                               buffer.append(fresh);
+                               return watch.Scan(buffer);
+                             });
+  Filter(use.slot(), buffer, "");
   if (!complete) {
     // A silent modem: give the port back, so the next DeviceOpen starts afresh.
-    port.SetPortOpen(false);
+    use.port().SetPortOpen(false);
     return "ERROR";
   }
-  const std::string text = RemoveUnsolicited(buffer);
-  return !IsError(text) && IsOK(text) ? "OK" : "ERROR";
+  return watch.code().ok() ? "OK" : "ERROR";
 }
 
-std::string Tarvex::Impl::InitializeModem(SerialPort& port) {
+std::string Tarvex::Impl::InitializeModem(SlotUse& use) {
   // Echo off (the parsers take the first line), PDU mode, plain error reports.
   for (const char* command : {"ATE0", "AT+CMGF=0", "AT+CMEE=0"}) {
-    if (ExchangeCommandInit(port, command) != "OK") return "ERROR";
+    if (ExchangeCommandInit(use, command) != "OK") return "ERROR";
+  }
+  if (extended_errors) {
+    // The reasons of refusals, for the tool.  A modem that refuses or does
+    // not answer keeps the plain reports; the port stays open either way.
+    ExchangeCommand(use, "AT+CMEE=1", kInitTimeoutMs, /*run_pump=*/false);
   }
   return "OK";
 }
 
-std::string Tarvex::Impl::ExchangeCommandUssdAnswer(SerialPort& port, std::string buffer,
-                                                    int32_t timeout_ms) {
+UssdAnswer Tarvex::Impl::ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer,
+                                                   int32_t timeout_ms) {
   Deadline deadline(clock, timeout_ms > 0 ? static_cast<uint32_t>(timeout_ms) : 0,
                     Deadline::kFixed);
   UssdAnswerWatch answer;
@@ -136,22 +227,47 @@ std::string Tarvex::Impl::ExchangeCommandUssdAnswer(SerialPort& port, std::strin
     codes.Scan(buffer);
     return answered || (!answer.Started() && codes.ErrorSeen());
   };
+  UssdAnswer result;
   if (!done()) {
-    const bool complete = Poll(port, /*run_pump=*/true, deadline, /*deadline_wins=*/true,
+    const bool complete = Poll(use.port(), /*run_pump=*/true, deadline, /*deadline_wins=*/true,
                                [&](std::string_view fresh) {
                                  buffer.append(fresh);
                                  return done();
                                });
-    if (!complete) return "TIMEOUT";
+    if (!complete) {
+      Filter(use.slot(), buffer, kUssdAnswer);
+      return result;
+    }
   }
-  if (!answer.Started()) return "ERROR";
-  return TextDecode::USSDResponse(RemoveUnsolicited(buffer));
+  const std::string text = Filter(use.slot(), buffer, kUssdAnswer);
+  if (!answer.Started()) {
+    result.outcome = Answer::kRefused;
+    result.error = codes.code();
+    return result;
+  }
+  result.outcome = Answer::kDone;
+  result.value = TextDecode::USSDResponse(text);
+  ReadUssdLine(text, result);
+  // Status 4 (not supported) or 2 (ended by the network) without text.
+  if ((result.status == 4 || result.status == 2) && result.text.empty()) {
+    result.outcome = Answer::kRefused;
+    result.by_network = true;
+  }
+  return result;
 }
 
-void CheckQuotedArgument(std::string_view value, const char* what) {
-  if (value.find_first_of("\r\n\x1A\x1B\"") != std::string_view::npos) {
+void CheckCommandArgument(std::string_view value, const char* what) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (c >= 32 && c != 127 && c != '"') continue;
+    char code[8];
+    std::snprintf(code, sizeof code, "U+%04X", c);
+    const char* name = c == 127 ? "delete" : c == '"' ? "quotation mark" : kControlNames[c];
     throw Error(kInvalidArgument, std::string("Invalid procedure call or argument: ") + what +
-                                      " holds a line break, Ctrl-Z, Esc or a quotation mark");
+                                      " holds " + code + " (" + name + ") at position " +
+                                      std::to_string(i + 1) +
+                                      "; control characters and quotation marks cannot go "
+                                      "into a command line");
   }
 }
 

@@ -14,7 +14,6 @@
 #include "codec/sms_submit.h"
 #include "codec/split.h"
 #include "common/error.h"
-#include "engine/reply.h"
 #include "engine/tarvex_impl.h"
 
 namespace tarvex {
@@ -64,21 +63,38 @@ std::string Tarvex::Impl::DrawReference() {
   return hex;
 }
 
-std::string Tarvex::Impl::SendDialogue(SerialPort& port, const std::string& pdu) {
+namespace {
+
+// The message reference of "+CMGS: <mr>", -1 without one.
+int MessageReference(std::string_view text) {
+  const size_t p = text.find("+CMGS:");
+  if (p == std::string_view::npos) return -1;
+  size_t i = p + 6;
+  while (i < text.size() && text[i] == ' ') ++i;
+  int value = -1;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000; ++i) {
+    value = (value < 0 ? 0 : value * 10) + (text[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+PartReport Tarvex::Impl::SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu) {
   // The count leaves out the service-centre field, one octet ("00") here.
-  WriteCommand(port, "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1));
+  WriteCommand(port, slot, "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1));
   Deadline deadline(clock, command_timeout_ms, Deadline::kSilence);
   std::string buffer;
   FinalCodeWatch watch;
   bool prompted = false;
   const bool complete =
       Poll(port, /*run_pump=*/true, deadline, /*deadline_wins=*/false, [&](std::string_view fresh) {
-        const size_t before = buffer.size();
         buffer.append(fresh);
-        if (!prompted && buffer.find('>', before) != std::string::npos) {
-          // What came with the prompt is not the answer: that is what the
-          // modem says about the PDU.
+        if (!prompted && !watch.Scan(buffer) && watch.PromptSeen()) {
+          // What came with the prompt is not the answer (notices in front of
+          // it are kept): the answer is what the modem says about the PDU.
           prompted = true;
+          Filter(slot, buffer, "");
           buffer.clear();
           watch.Reset();
           std::string data = pdu;
@@ -90,6 +106,8 @@ std::string Tarvex::Impl::SendDialogue(SerialPort& port, const std::string& pdu)
         }
         return watch.Scan(buffer);
       });
+  const std::string text = Filter(slot, buffer, "+CMGS:");
+  PartReport report;
   if (!complete) {
     if (!prompted) {
       // A prompt that comes later would take our next command as PDU text.
@@ -99,45 +117,79 @@ std::string Tarvex::Impl::SendDialogue(SerialPort& port, const std::string& pdu)
         // The port is gone; nothing waits for a PDU then.
       }
     }
-    return "TIMEOUT";
+    return report;
   }
-  const std::string text = RemoveUnsolicited(buffer);
-  if (IsError(text)) return "ERROR";
-  return IsOK(text) ? "OK" : "ERROR";
+  if (watch.ErrorSeen()) {
+    report.outcome = Answer::kRefused;
+    report.error = watch.code();
+  } else {
+    report.outcome = Answer::kDone;
+    report.reference = MessageReference(text);
+  }
+  return report;
 }
 
-std::string Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::string& number,
-                                     const std::u16string& text) {
+PartReport Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::string& number,
+                                    const std::u16string& text) {
   RaiseSendProgress(slot, 1, 1, text);
   SMSSubmit submit;
   submit.PhoneNumber = number;
   submit.MessageText = text;
   const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
-  return SendDialogue(port, pdu);
+  return SendDialogue(port, slot, pdu);
+}
+
+std::string SendReport::Result() const {
+  if (parts.empty()) return "";
+  switch (parts.back().outcome) {
+    case Answer::kDone:
+      return "OK";
+    case Answer::kRefused:
+      return "ERROR";
+    case Answer::kNoAnswer:
+      break;
+  }
+  return "TIMEOUT";
+}
+
+void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
+                      const std::u16string& MessageText, bool single, SendReport& report) {
+  report = SendReport{};
+  Impl::SlotUse use(*impl_, ModemID);
+  report.text = single ? CutToOneMessage(MessageText) : MessageText;
+  if (single || FitsSingle(MessageText)) {
+    report.total = 1;
+    report.parts.emplace_back().part = 1;
+    const std::u16string text = report.text;
+    report.parts.back() = impl_->SendSingle(use.port(), ModemID, PhoneNumber, text);
+    report.parts.back().part = 1;
+    report.parts.back().text = text;
+    return;
+  }
+  const Collection<std::u16string> parts = SplitMessage(MessageText);
+  const std::string reference = impl_->DrawReference();
+  report.total = static_cast<int16_t>(parts.Count());
+  for (int16_t i = 1; i <= report.total; ++i) {
+    report.parts.emplace_back().part = i;
+    report.parts.back() =
+        SendMessagePart(ModemID, PhoneNumber, reference, parts.Item(i), report.total, i);
+    if (report.parts.back().outcome != Answer::kDone) break;
+  }
 }
 
 std::string Tarvex::SendMessage(int16_t ModemID, const std::string& PhoneNumber,
                                 std::u16string& MessageText) {
-  Impl::SlotUse use(*impl_, ModemID);
-  MessageText = CutToOneMessage(MessageText);
-  return impl_->SendSingle(use.port(), ModemID, PhoneNumber, MessageText);
+  SendReport report;
+  SendText(ModemID, PhoneNumber, MessageText, /*single=*/true, report);
+  MessageText = report.text;
+  return report.Result();
 }
 
 std::string Tarvex::SendLongMessage(int16_t ModemID, const std::string& PhoneNumber,
                                     const std::u16string& MessageText) {
-  Impl::SlotUse use(*impl_, ModemID);
-  if (FitsSingle(MessageText)) {
-    return impl_->SendSingle(use.port(), ModemID, PhoneNumber, MessageText);
-  }
-  const Collection<std::u16string> parts = SplitMessage(MessageText);
-  const std::string reference = impl_->DrawReference();
-  const auto total = static_cast<int16_t>(parts.Count());
-  std::string result;
-  for (int16_t i = 1; i <= total; ++i) {
-    result = SendMessagePart(ModemID, PhoneNumber, reference, parts.Item(i), total, i);
-    if (result != "OK") break;
-  }
-  return result;
+  SendReport report;
+  SendText(ModemID, PhoneNumber, MessageText, /*single=*/false, report);
+  return report.Result();
 }
 
 Collection<std::u16string> Tarvex::SplitMessage(const std::u16string& text) {
@@ -146,15 +198,18 @@ Collection<std::u16string> Tarvex::SplitMessage(const std::u16string& text) {
   return parts;
 }
 
-std::string Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
-                                    const std::string& REFID, const std::u16string& part,
-                                    int16_t Total, int16_t ThisPart) {
+PartReport Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
+                                   const std::string& REFID, const std::u16string& part,
+                                   int16_t Total, int16_t ThisPart) {
   impl_->RaiseSendProgress(ModemID, Total, ThisPart, part);
   SMSSubmit submit;
   submit.PhoneNumber = PhoneNumber;
   submit.MessageText = part;
   const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
-  return impl_->SendDialogue(impl_->Port(ModemID), pdu);
+  PartReport report = impl_->SendDialogue(impl_->Port(ModemID), ModemID, pdu);
+  report.part = ThisPart;
+  report.text = part;
+  return report;
 }
 
 }  // namespace tarvex

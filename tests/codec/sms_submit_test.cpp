@@ -23,7 +23,8 @@ TEST(SMSSubmitTest, Encode) {
   } kCases[] = {
       {"documented", "+123", u"abc", "001100039121F30000FF0361F118", "123"},
       {"empty text", "+123", u"", "001100039121F30000FF00", "123"},
-      {"blanks, no plus", " 1234 ", u"abc", "001100049121430000FF0361F118", "1234"},
+      {"blanks, no plus, short: unknown type", " 1234 ", u"abc", "001100048121430000FF0361F118",
+       "1234"},
       {"at dollar low line", "+123", u"@$_", "001100039121F30000FF03004104", "123"},
       {"euro as an escape pair", "+123", u"\u20AC", "001100039121F30000FF029B32", "123"},
       // Low byte 61 ('a') must not pass for the letter.
@@ -40,6 +41,29 @@ TEST(SMSSubmitTest, Encode) {
     s.MessageText = c.text;
     EXPECT_EQ(s.Encode(), c.pdu) << c.name;
     EXPECT_EQ(s.PhoneNumber, c.stored_number) << c.name;
+  }
+}
+
+// The destination's type of address: international after "+" or "00" and
+// for long digit strings; unknown (81) for national numbers and short codes.
+TEST(SMSSubmitTest, DestinationTypes) {
+  const struct {
+    const char* number;
+    const char* head;  // first octet, TP-MR, TP-DA
+  } kCases[] = {
+      {"+49 171 1234567", "11000C91947111325476"},
+      {"0049 171 1234567", "11000C91947111325476"},
+      {"0171-1234567", "11000B811017214365F7"},
+      {"(030) 1234", "11000781301032F4"},
+      {"123456", "11000681214365"},
+      {"1234567", "11000791214365F7"},
+  };
+  for (const auto& c : kCases) {
+    SMSSubmit s;
+    s.PhoneNumber = c.number;
+    s.MessageText = u"a";
+    const std::string head = c.head;
+    EXPECT_EQ(s.Encode().substr(2, head.size()), head) << c.number;
   }
 }
 
@@ -110,7 +134,8 @@ TEST(SMSSubmitTest, BadArgumentsBuildNothing) {
       EXPECT_EQ(s.PhoneNumber, number);
     }
   };
-  for (const char* number : {"", "+", "12a4", "++123", "1 23", "123456789012345678901"}) {
+  for (const char* number :
+       {"", "+", "12a4", "++123", "1+23", "12.34", "--", "123456789012345678901"}) {
     SCOPED_TRACE(number);
     refused(number, [](SMSSubmit& s) { return s.Encode(); });
   }

@@ -53,6 +53,7 @@ TEST_F(MessagesTest, SentTextsArriveAsGiven) {
       {"3 parts", fox, fox},
       {"UCS2 with a surrogate pair at the part boundary", ucs2, ucs2},
       {"text from stdin", "-", "Piped \xE2\x82\xAC text", "", "Piped \xE2\x82\xAC text\n"},
+      {"stdin not UTF-8, sent lossy", "-", "caf\xEF\xBF\xBD", "--lossy", "caf\xE9"},
       {"cut to one message", Repeat("x", 200), Repeat("x", 160), "--single"},
   };
   size_t seen = 0;
@@ -62,12 +63,18 @@ TEST_F(MessagesTest, SentTextsArriveAsGiven) {
     if (!c.flag.empty()) args.push_back(c.flag);
     const RunResult r = Tool(args, 30000ms, c.input);
     ASSERT_EQ(r.status, 0) << r.Describe();
-    if (!c.flag.empty()) {
+    if (c.flag == "--single") {
       EXPECT_NE(r.err.find("cut"), std::string::npos) << r.Describe();
     }
     EXPECT_EQ(Delivered(log, seen), std::make_pair(std::string("+31612345678"), c.logged));
     seen = SentLog(log).size();
   }
+  // Without --lossy such input is refused before the modem is touched.
+  const RunResult r = Tool({"send", "-m", "1", "+31612345678", "-", "--json"}, 30000ms, "caf\xE9");
+  EXPECT_EQ(r.status, 2) << r.Describe();
+  EXPECT_NE(r.err.find("not UTF-8"), std::string::npos) << r.Describe();
+  EXPECT_EQ(r.JsonLines().at(0)["Result"], "FAILED") << r.Describe();
+  EXPECT_EQ(SentLog(log).size(), seen);
 }
 
 TEST_F(MessagesTest, ListKeepsWhatItCouldNotShowWhole) {

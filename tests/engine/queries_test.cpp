@@ -70,5 +70,46 @@ TEST_F(QueriesTest, StorageAndRemoval) {
   }
 }
 
+// The tool's outcome tells the modem's reason from silence; the documented
+// result stays "ERROR" / "TIMEOUT".
+TEST_F(QueriesTest, OutcomesCarryTheModemsReason) {
+  engine().SetCommandTimeout(1000);
+  const struct {
+    std::string reply;
+    Answer::Outcome outcome;
+    FinalCode::Kind kind;
+    int number;
+  } cases[] = {
+      {"\r\n+CME ERROR: 10\r\n", Answer::kRefused, FinalCode::kCmeError, 10},
+      {"\r\n+CMS ERROR: 321\r\n", Answer::kRefused, FinalCode::kCmsError, 321},
+      {"\r\nERROR\r\n", Answer::kRefused, FinalCode::kError, -1},
+      {"", Answer::kNoAnswer, FinalCode::kNone, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    modem().Expect("AT+CGMM\r").Reply(c.reply);
+    const Answer a = engine().Ask(1, Tarvex::Query::kModel);
+    EXPECT_EQ(a.outcome, c.outcome);
+    EXPECT_EQ(a.error.kind, c.kind);
+    EXPECT_EQ(a.error.number, c.number);
+    EXPECT_EQ(a.Result(), c.outcome == Answer::kRefused ? "ERROR" : "TIMEOUT");
+  }
+  ExpectScriptMet();
+}
+
+// The tool's option: numeric extended errors after the documented
+// initialisation; a modem that refuses them is opened all the same.
+TEST_F(QueriesTest, ExtendedErrorsFollowTheInitialisation) {
+  engine().SetExtendedErrors(true);
+  for (const char* answer : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+    Configure(2, "4", "9600");
+    ScriptInitialisation(2);
+    modem(2).Expect("AT+CMEE=1\r").Reply(answer);
+    EXPECT_TRUE(engine().DeviceOpen(2)) << answer;
+    EXPECT_TRUE(engine().DeviceClose(2));
+    ExpectScriptMet(2);
+  }
+}
+
 }  // namespace
 }  // namespace tarvex::testing

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "engine/modem_errors.h"
 #include "engine/reply.h"
 
 namespace tarvex {
@@ -58,24 +60,86 @@ TEST(TextDecodeTest, UpperCaseCoversTheLettersOfEuropeanScripts) {
   EXPECT_EQ(text::UpperCase("a\xE9z"), "A\xE9Z");
 }
 
+// Lines that are not the command's own answer go wherever they arrive; the
+// ones a receiver needs are kept, a two-line notice with its PDU.
 TEST(RemoveUnsolicitedTest, NoticesGoAndTheAnswerKeepsItsShape) {
-  const Case cases[] = {
-      {"huawei notices in front", "\r\n^RSSI:14\r\n\r\n^MODE:5,4\r\n\r\nhuawei\r\n\r\nOK\r\n",
+  const struct {
+    const char* name;
+    std::string reply, own, expected;
+    std::vector<std::string> kept = {};
+  } cases[] = {
+      {"huawei notices in front", "\r\n^RSSI:14\r\n\r\n^MODE:5,4\r\n\r\nhuawei\r\n\r\nOK\r\n", "",
        "\r\nhuawei\r\n\r\nOK\r\n"},
-      {"notice without its blank line", "^BOOT:1,0,0,0,8\r\n\r\nE173\r\n\r\nOK\r\n",
+      {"a flood of indicator events",
+       "\r\n+CIEV: 1,24\r\n\r\n+CIEV: 1,24\r\n\r\nE173\r\n\r\nOK\r\n",
+       "+CGMM:", "\r\nE173\r\n\r\nOK\r\n"},
+      {"notice without its blank line", "^BOOT:1,0,0,0,8\r\n\r\nE173\r\n\r\nOK\r\n", "",
        "\r\nE173\r\n\r\nOK\r\n"},
-      {"notice behind the final code", "\r\nOK\r\n\r\n+CDSI: \"SR\",1\r\n", "\r\nOK\r\n"},
-      {"ring and registration", "\r\nRING\r\n\r\n+CREG: 1\r\n\r\n+CGREG: 5\r\n\r\nSM\r\n",
+      {"kept behind the final code",
+       "\r\nOK\r\n\r\n+CDSI: \"SR\",1\r\n",
+       "",
+       "\r\nOK\r\n",
+       {"+CDSI: \"SR\",1"}},
+      {"ring, carrier, registration",
+       "\r\nRING\r\n\r\nNO CARRIER\r\n\r\n+CREG: 1\r\n\r\n+CGREG: 5\r\n\r\nSM\r\n", "",
        "\r\nSM\r\n"},
-      {"pdu notice takes its pdu line", "\r\n+CMT: ,24\r\n07911326040000F0\r\n\r\nOK\r\n",
-       "\r\nOK\r\n"},
+      {"status report takes its pdu line",
+       "\r\n+CDS: 24\r\n07911326040000F0\r\n\r\nOK\r\n",
+       "",
+       "\r\nOK\r\n",
+       {"+CDS: 24\r\n07911326040000F0"}},
       {"notice between listing lines",
        "\r\n+CMGL: 1,0,,5\r\nAA\r\n\r\n+CMTI: \"SM\",2\r\n+CMGL: 2,0,,5\r\nBB\r\n",
-       "\r\n+CMGL: 1,0,,5\r\nAA\r\n+CMGL: 2,0,,5\r\nBB\r\n"},
-      {"a word that only starts like a notice stays", "\r\nRINGO\r\n", "\r\nRINGO\r\n"},
-      {"cusd answer is no notice", "\r\n+CUSD: 0,\"x\",15\r\n", "\r\n+CUSD: 0,\"x\",15\r\n"},
+       "+CMGL:",
+       "\r\n+CMGL: 1,0,,5\r\nAA\r\n+CMGL: 2,0,,5\r\nBB\r\n",
+       {"+CMTI: \"SM\",2"}},
+      {"a word that only starts like a notice stays", "\r\nRINGO\r\n", "", "\r\nRINGO\r\n"},
+      {"the command's own answer and its errors stay",
+       "\r\n+CUSD: 0,\"x\",15\r\n\r\n+CME ERROR: 3\r\n",
+       "+CUSD:", "\r\n+CUSD: 0,\"x\",15\r\n\r\n+CME ERROR: 3\r\n"},
+      {"a late answer of another command goes", "\r\n+CUSD: 0,\"x\",15\r\n\r\nE1\r\n",
+       "+CGMM:", "\r\nE1\r\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(RemoveUnsolicited(c.reply), c.expected) << c.name;
+  for (const auto& c : cases) {
+    std::vector<Unsolicited> kept;
+    EXPECT_EQ(RemoveUnsolicited(c.reply, c.own, &kept), c.expected) << c.name;
+    std::vector<std::string> texts;
+    for (const auto& k : kept) texts.push_back(k.text);
+    EXPECT_EQ(texts, c.kept) << c.name;
+  }
+  EXPECT_EQ(AnswerPrefix("AT+CPMS?"), "+CPMS:");
+  EXPECT_EQ(AnswerPrefix("AT+CMGL=4"), "+CMGL:");
+  EXPECT_EQ(AnswerPrefix("ATE0"), "");
+}
+
+// Final codes are whole lines; the error's meaning comes from the tables.
+TEST(ClassifyTest, FinalCodesAndTheirMeanings) {
+  const struct {
+    const char* reply;
+    FinalCode::Kind kind;
+    int number;
+    const char* described;
+  } cases[] = {
+      {"\r\nE173\r\n\r\nOK\r\n", FinalCode::kOk, -1, "OK"},
+      {"\r\nNOK\r\n", FinalCode::kNone, -1, ""},
+      {"\r\nOK", FinalCode::kNone, -1, ""},
+      {"\r\nOK\r\n\r\nERROR\r\n", FinalCode::kError, -1, "ERROR"},
+      {"\r\n+CMS ERROR: 38\r\n", FinalCode::kCmsError, 38, "+CMS ERROR 38: network out of order"},
+      {"\r\n+CME ERROR: 14\r\n", FinalCode::kCmeError, 14, "+CME ERROR 14: SIM busy"},
+      {"\r\n+CMS ERROR: 999\r\n", FinalCode::kCmsError, 999, "+CMS ERROR 999"},
+      {"\r\n+CME ERROR: SIM not inserted\r\n", FinalCode::kCmeError, -1,
+       "+CME ERROR: SIM not inserted"},
+      {"AT+CGMM\r\r\nCOMMAND NOT SUPPORT\r\n", FinalCode::kError, -1, "COMMAND NOT SUPPORT"},
+  };
+  for (const auto& c : cases) {
+    const FinalCode code = Classify(c.reply);
+    EXPECT_EQ(code.kind, c.kind) << c.reply;
+    EXPECT_EQ(code.number, c.number) << c.reply;
+    if (code.refused()) {
+      EXPECT_EQ(DescribeModemError(code), c.described) << c.reply;
+    }
+  }
+  EXPECT_EQ(CmeErrorMeaning(10), "SIM not inserted");
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ TEST_F(TransactionTest, ReplyShapesGiveTheirResult) {
       {"byte by byte", {"\r", "\n", "E", "1", "\r", "\n", "\r", "\n", "O", "K", "\r", "\n"}, "E1"},
       {"OK and ERROR", {"\r\nOK\r\n\r\nERROR\r\n"}, "ERROR"},
       {"extended equipment error in pieces", {"\r\n+CME ERR", "OR: 10\r", "\n"}, "ERROR"},
+      {"indicator events are no answer", {"\r\n+CIEV: 1,24\r\n\r\nE173\r\n\r\nOK\r\n"}, "E173"},
+      {"a word holding OK is no final code", {"\r\nNOK\r\n", "\r\nOK\r\n"}, "NOK"},
       {"unsolicited lines in front",
        {"\r\n^RSSI:18\r\n", "\r\n+CMTI: \"SM\",4\r\n", "\r\nE173\r\n\r\nOK\r\n"},
        "E173"},
@@ -98,15 +100,53 @@ TEST_F(TransactionTest, StaleInputIsDroppedBeforeTheCommandIsWritten) {
   ExpectScriptMet();
 }
 
-TEST_F(TransactionTest, QuotedArgumentsCannotCarryAnotherCommand) {
-  for (const std::string text : {"*100#\r", "*100#\nAT+CMGD=1,4", "x\x1A", "x\x1B", "*100#\",15"}) {
-    EXPECT_EQ(ErrorOf([&] { engine().SendCommand(1, text); }), kInvalidArgument) << text;
-    EXPECT_EQ(ErrorOf([&] { engine().SetMessageStorageID(1, text); }), kInvalidArgument) << text;
+// Nine backspaces and ";+CMGD=1,4" once made a modem delete every message:
+// no control character, DEL or quotation mark reaches a command line.
+TEST_F(TransactionTest, TheArgumentGuardRefusesControlCharactersBeforeWriting) {
+  const struct {
+    std::string text;
+    const char* named;
+  } cases[] = {
+      {"*100#\b\b\b\b\b\b\b\b\b;+CMGD=1,4", "U+0008 (backspace)"},
+      {"*100#\r", "U+000D (carriage return)"},
+      {std::string("x\0y", 3), "U+0000 (null)"},
+      {"x\x1A", "U+001A (substitute, Ctrl-Z)"},
+      {"x\x7F", "U+007F (delete)"},
+      {"*100#\",15", "U+0022 (quotation mark)"},
+  };
+  for (const auto& c : cases) {
+    for (auto call : {+[](Tarvex&e, const std::string&t) { e.SendCommand(1, t); },
+                      +[](Tarvex&e, const std::string&t) { e.SetMessageStorageID(1, t); }}) {
+      try {
+        call(engine(), c.text);
+        ADD_FAILURE() << c.named << " passed";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), kInvalidArgument);
+        EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
+      }
+    }
   }
   EXPECT_EQ(modem().Writes(), std::vector<std::string>{});
   // The slot was left free: the next command goes through.
   modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n");
   EXPECT_EQ(engine().SetMessageStorageID(1, "SM"), "OK");
+}
+
+// Notices a receiver needs reach the caller, from stale input and from
+// inside a reply; the others are only taken out.
+TEST_F(TransactionTest, NoticesAreHandedToTheCaller) {
+  modem().Feed("\r\n+CMTI: \"SM\",3\r\n\r\n+CIEV: 1,24\r\n");
+  modem()
+      .Expect("AT+CGMM\r")
+      .Reply("\r\n+CDS: 24\r\n0791AA\r\n\r\n^RSSI:9\r\n\r\nE173\r\n\r\nOK\r\n");
+  EXPECT_EQ(engine().DeviceModel(1), "E173");
+  std::vector<std::string> taken;
+  for (const Indication& i : engine().TakeIndications()) {
+    EXPECT_EQ(i.ModemID, 1);
+    taken.push_back(i.text);
+  }
+  EXPECT_EQ(taken, (std::vector<std::string>{"+CMTI: \"SM\",3", "+CDS: 24\r\n0791AA"}));
+  EXPECT_TRUE(engine().TakeIndications().empty());
 }
 
 TEST_F(TransactionTest, ACallFromThePumpOnTheWaitingSlotIsRefusedAndTheWaitGoesOn) {

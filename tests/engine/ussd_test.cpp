@@ -48,6 +48,37 @@ TEST_F(UssdTest, AnswersInTheirShapes) {
   }
 }
 
+// Status 4 or 2 without text is the network's refusal for the tool; the
+// documented result stays the empty text.
+TEST_F(UssdTest, RefusalsByTheNetworkAndTheModem) {
+  const struct {
+    std::string first, answer;
+    Answer::Outcome outcome;
+    bool by_network;
+    int status, dcs;
+    std::string text;
+  } cases[] = {
+      {"\r\nOK\r\n", "\r\n+CUSD: 4\r\n", Answer::kRefused, true, 4, -1, ""},
+      {"\r\nOK\r\n", "\r\n+CUSD: 2\r\n", Answer::kRefused, true, 2, -1, ""},
+      {"\r\nOK\r\n", "\r\n+CUSD: 2,\"Bye\",15\r\n", Answer::kDone, false, 2, 15, "Bye"},
+      {"\r\nOK\r\n", "\r\n+CUSD: 0,\"0041\",72\r\n", Answer::kDone, false, 0, 72, "0041"},
+      {"\r\n+CME ERROR: 30\r\n", "", Answer::kRefused, false, -1, -1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer + c.first);
+    modem().Expect(kRequest).Reply(c.first);
+    if (!c.answer.empty()) modem().ReplyAfter(100, c.answer);
+    const UssdAnswer a = engine().RunUssd(1, "*100#");
+    EXPECT_EQ(a.outcome, c.outcome);
+    EXPECT_EQ(a.by_network, c.by_network);
+    EXPECT_EQ(a.status, c.status);
+    EXPECT_EQ(a.dcs, c.dcs);
+    EXPECT_EQ(a.text, c.text);
+  }
+  EXPECT_EQ(engine().TakeIndications().size(), 0u);
+  ExpectScriptMet();
+}
+
 TEST_F(UssdTest, TimeOutBoundsTheWaitForTheAnswer) {
   struct Case {
     const char* name;

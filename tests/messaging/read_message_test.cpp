@@ -51,6 +51,9 @@ TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
     std::string reply;
     size_t chunk;  // bytes per read
     std::vector<std::string> expected;
+    // The tool's outcome: a refusal or silence is never an empty storage.
+    Answer::Outcome outcome = Answer::kDone;
+    int cms = -1;
   } cases[] = {
       {"ten messages in 16-byte reads", Listing(1, 10), 16, ten},
       {"indexes of several digits", Listing(12, 2), 4096, {Entry(12, kPdu1), Entry(13, kPdu2)}},
@@ -61,14 +64,19 @@ TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
        7,
        {Entry(1, kPdu1), Entry(2, kPdu2)}},
       {"empty storage", "\r\nOK\r\n", 4096, {}},
-      {"ERROR", "\r\nERROR\r\n", 4096, {}},
-      {"ERROR behind a listing", Listing(1, 1) + "\r\nERROR\r\n", 4096, {}},
-      {"silent", "", 4096, {}},
-      {"no final code", "\r\n+CMGL: 1,0,,39\r\n" + kPdu1 + "\r\n", 4096, {}},
+      {"ERROR", "\r\nERROR\r\n", 4096, {}, Answer::kRefused},
+      {"storage refused", "\r\n+CMS ERROR: 321\r\n", 4096, {}, Answer::kRefused, 321},
+      {"ERROR behind a listing", Listing(1, 1) + "\r\nERROR\r\n", 4096, {}, Answer::kRefused},
+      {"silent", "", 4096, {}, Answer::kNoAnswer},
+      {"no final code", "\r\n+CMGL: 1,0,,39\r\n" + kPdu1 + "\r\n", 4096, {}, Answer::kNoAnswer},
   };
+  engine().SetCommandTimeout(1000);
   for (const Case& c : cases) {
     modem().Expect("AT+CMGL=1\r").ReplyInChunks(c.reply, c.chunk);
-    EXPECT_EQ(Items(engine().ReadMessage(1, ibxOldMessage)), c.expected) << c.name;
+    const tarvex::Listing listing = engine().ListStored(1, ibxOldMessage);
+    EXPECT_EQ(Items(listing.entries), c.expected) << c.name;
+    EXPECT_EQ(listing.outcome, c.outcome) << c.name;
+    EXPECT_EQ(listing.error.number, c.cms) << c.name;
   }
   EXPECT_TRUE(modem().PortOpen());
   // The status goes out in decimal, whatever its value.

@@ -215,11 +215,21 @@ TEST_F(SendTest, APartThatIsNotAcceptedEndsTheLongMessage) {
   const size_t chars = Pdu(Repeat(u"y", 153), 3, 1).size();  // 400 letters: 153 + 153 + 94
   ScriptAccepted(chars);
   modem().Expect(Command(chars)).Reply("\r\n> ");
-  modem().ExpectAnyWrite().Reply("\r\nERROR\r\n");
-  EXPECT_EQ(engine().SendLongMessage(1, "12345", Repeat(u"y", 400)), "ERROR");
+  modem().ExpectAnyWrite().Reply("\r\n+CMS ERROR: 38\r\n");
+  SendReport report;
+  engine().SendText(1, "12345", Repeat(u"y", 400), false, report);
+  EXPECT_EQ(report.Result(), "ERROR");
   ExpectScriptMet();  // the third part's command is never written
   ASSERT_EQ(events_.size(), 2u);
   EXPECT_EQ(events_[1], (Progress{1, 3, 2, Repeat(u"y", 153)}));
+  // What went out and what stopped it, part by part.
+  EXPECT_EQ(report.total, 3);
+  ASSERT_EQ(report.parts.size(), 2u);
+  EXPECT_EQ(report.parts[0].outcome, Answer::kDone);
+  EXPECT_EQ(report.parts[0].reference, 12);
+  EXPECT_EQ(report.parts[1].outcome, Answer::kRefused);
+  EXPECT_EQ(report.parts[1].error.number, 38);
+  EXPECT_EQ(report.parts[1].text, Repeat(u"y", 153));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // `tarvex demo`: the whole job against the modem simulator, with nothing on
 // the machine touched.  It starts tarvex-modemsim (built beside this tool) on
 // a pseudo-terminal, points a private settings store (a temporary
-// TARVEX_STATE_DIR) at it, configures slot 1 with `tarvex slot set` and then
-// tours the commands a user runs by hand, through the same code.
+// TARVEX_STATE_DIR) at it, and then runs, as the tool itself in a child
+// process, every command it shows: what it prints is what it ran, so a user
+// can copy each line.
 //
 // Cleanup is one object's destructor: the simulator is stopped and the
 // temporary directory removed on every path, Ctrl-C included; only a tour
@@ -26,7 +27,6 @@
 
 #include "codec/sms_deliver.h"
 #include "common/error.h"
-#include "config/t_registry.h"
 #include "modem_actions.h"
 
 extern char** environ;
@@ -155,8 +155,27 @@ int RunSelf(const std::string& self, const std::vector<std::string>& args) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 }
 
+// The argument as a POSIX shell reads it back: bare when it is made of safe
+// characters only, else in single quotes (a quote inside becomes '\'').
 std::string Quote(const std::string& text) {
-  return text.find(' ') == std::string::npos ? text : "'" + text + "'";
+  const bool bare = !text.empty() && text.find_first_not_of(
+                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                         "0123456789+-_./:,=@%") == std::string::npos;
+  if (bare) return text;
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Shows a command exactly as it runs (copyable into a shell), with a remark
+// after "#", and runs it; its exit status.
+int Step(const std::string& self, const std::vector<std::string>& args,
+         const std::string& remark = "") {
+  std::string line = "$ tarvex";
+  for (const std::string& a : args) line += " " + Quote(a);
+  if (!remark.empty()) line += "   # " + remark;
+  std::cout << "\n" << line << "\n" << std::flush;
+  return RunSelf(self, args);
 }
 
 // 400 characters: three parts of at most 153.
@@ -181,73 +200,57 @@ int Tour(DemoWorld& world, const std::string& self, bool keep) {
             << "\nSettings go to the private store " << world.dir() << "\n";
 
   Say("Configuring slot 1");
-  {
-    auto store = posix::SqliteRegistry::OpenDefault();
-    TRegistry(*store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey, world.pty(),
-                                 std::string("COM") + kDemoPort);
-  }
-  std::cout << "$ tarvex ports map " << kDemoPort << " " << world.pty() << "\n";
-  const std::vector<std::string> slot_set = {"slot",   "set",    "1",      "--port",    kDemoPort,
-                                             "--baud", "115200", "--name", "Demo modem"};
-  std::cout << "$ tarvex";
-  for (const std::string& a : slot_set) std::cout << " " << Quote(a);
-  std::cout << "\n";
-  const int set_status = RunSelf(self, slot_set);
-  if (set_status != 0) {
-    throw CommandFailure(
-        kExitError, "configuring slot 1 failed (exit status " + std::to_string(set_status) + ")");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"ports", "map", kDemoPort, world.pty()},
+        std::vector<std::string>{"slot", "set", "1", "--port", kDemoPort, "--baud", "115200",
+                                 "--name", "Demo modem"}}) {
+    std::cout << "$ tarvex";
+    for (const std::string& a : args) std::cout << " " << Quote(a);
+    std::cout << "\n";
+    const int set_status = RunSelf(self, args);
+    if (set_status != 0) {
+      throw CommandFailure(
+          kExitError, "configuring slot 1 failed (exit status " + std::to_string(set_status) + ")");
+    }
   }
 
   int status = kExitOk;
+  auto step = [&](const std::vector<std::string>& args, const std::string& remark = "") {
+    status = std::max(status, Step(self, args, remark));
+  };
+  step({"info", "-m", "1"}, "opens the port, initialises the modem, asks");
+  step({"ussd", "-m", "1", "*100#"}, "balance request");
+  std::cout << "(" << kLoopbackNumber
+            << " is the simulator's loopback: it delivers to its own inbox)\n";
+  step({"send", "-m", "1", kLoopbackNumber, "Hello from Tarvex! \xE2\x82\xAC 5 {ok}"});
+  step({"send", "-m", "1", kLoopbackNumber, LongDemoText()}, "400 characters: 3 parts");
+  {
+    std::ifstream log(world.dir() + "/sent.jsonl");
+    int lines = 0;
+    for (std::string line; std::getline(log, line);) lines += line.empty() ? 0 : 1;
+    std::cout << "The simulator logged " << lines << " PDUs sent (" << world.dir()
+              << "/sent.jsonl)\n";
+  }
+  step({"list", "-m", "1", "--all", "--join"});
+
+  // The first stored message, to show a deletion on it.
+  std::string first_id;
   {
     ModemSession session;
-    Say("$ tarvex info -m 1          (opens the port, initialises the modem)");
     session.Open(kDemoSlot);
-    status = std::max(status, ShowInfo(session, kDemoSlot, false));
-
-    Say("$ tarvex ussd -m 1 '*100#'   (balance request)");
-    status = std::max(status, RunUssd(session, kDemoSlot, "*100#", 10000, false));
-
-    Say(std::string("$ tarvex send -m 1 ") + kLoopbackNumber + " 'Hello from Tarvex!'");
-    std::cout << "(" << kLoopbackNumber
-              << " is the simulator's loopback: it delivers to its own inbox)\n";
-    status = std::max(status, SendText(session, kDemoSlot, kLoopbackNumber,
-                                       "Hello from Tarvex! \xE2\x82\xAC 5 {ok}", SendOptions{}));
-
-    const std::string long_text = LongDemoText();
-    Say(std::string("$ tarvex send -m 1 ") + kLoopbackNumber + " '<400 characters>'");
-    status =
-        std::max(status, SendText(session, kDemoSlot, kLoopbackNumber, long_text, SendOptions{}));
-    {
-      std::ifstream log(world.dir() + "/sent.jsonl");
-      int lines = 0;
-      for (std::string line; std::getline(log, line);) lines += line.empty() ? 0 : 1;
-      std::cout << "The simulator logged " << lines << " PDUs sent (" << world.dir()
-                << "/sent.jsonl)\n";
-    }
-
-    Say("$ tarvex list -m 1 --all --join");
-    ListOptions list;
-    list.inbox = 4;
-    list.join = true;
-    status = std::max(status, ListMessages(session, kDemoSlot, list));
-
-    const Collection<std::string> entries = session.engine().ReadMessage(kDemoSlot, 4);
-    if (!entries.empty()) {
-      SMSDeliver first;
-      std::string entry = entries.Item(1);
-      first.Decode(entry);
-      Say("$ tarvex delete -m 1 " + first.MessageID());
-      status =
-          std::max(status, DeleteMessage(session, kDemoSlot, std::stoi(first.MessageID()), false));
-      std::cout << "The modem now holds " << session.engine().ReadMessage(kDemoSlot, 4).Count()
-                << " messages\n";
-    }
-
-    Say("Closing the port");
+    const Listing listing = session.engine().ListStored(kDemoSlot, 4);
     session.Close();
-    std::cout << "Slot 1 closed.\n";
+    if (listing.done() && !listing.entries.empty()) {
+      SMSDeliver first;
+      std::string entry = listing.entries.Item(1);
+      first.Decode(entry);
+      first_id = first.MessageID();
+    }
   }
+  if (!first_id.empty()) step({"delete", "-m", "1", first_id});
+  step({"storage", "-m", "1"});
+  Say("Done: every command closed the port again");
+  std::cout << "Slot 1 closed.\n";
 
   if (keep) {
     world.Keep();

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -26,11 +27,6 @@ namespace tarvex::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-int SendStatus(const std::string& result) {
-  if (result == "OK") return kExitOk;
-  return result == "TIMEOUT" ? kExitTimeout : kExitFailure;
-}
 
 // ---------------------------------------------------------------------------
 // Listing
@@ -255,10 +251,10 @@ int DeleteShown(Tarvex& engine, int16_t slot, const std::vector<const Listed*>& 
     } catch (const std::exception&) {
       continue;
     }
-    const std::string result = engine.RemoveMessage(slot, index);
-    if (result != "OK") {
-      std::cerr << "tarvex: could not delete message " << index << " (" << result << ")\n";
-      status = std::max(status, result == "TIMEOUT" ? int{kExitTimeout} : int{kExitFailure});
+    const Answer deleted = engine.DeleteStored(slot, index);
+    if (!deleted.done()) {
+      std::cerr << "tarvex: could not delete message " << index << ": " << Why(deleted) << "\n";
+      status = std::max(status, StatusFor(deleted.outcome));
     }
   }
   return status;
@@ -268,7 +264,20 @@ int DeleteShown(Tarvex& engine, int16_t slot, const std::vector<const Listed*>& 
 
 int ListMessages(ModemSession& session, int16_t slot, const ListOptions& options) {
   Tarvex& engine = session.engine();
-  const Collection<std::string> entries = engine.ReadMessage(slot, options.inbox);
+  const Listing listing = engine.ListStored(slot, options.inbox);
+  if (!listing.done()) {
+    // Never "No messages": a refused or unanswered listing says nothing of
+    // what the modem holds.
+    std::cerr << "tarvex: the modem "
+              << (listing.outcome == Answer::kRefused
+                      ? "refused the listing (AT+CMGL=" + std::to_string(options.inbox) +
+                            "): " + Why(listing)
+                      : std::string("did not answer the listing "
+                                    "in time"))
+              << "\n";
+    return StatusFor(listing.outcome);
+  }
+  const Collection<std::string>& entries = listing.entries;
   std::vector<Listed> items;
   items.reserve(static_cast<size_t>(entries.Count()));
   for (const std::string& entry : entries) items.push_back(DecodeEntry(entry));
@@ -325,67 +334,112 @@ int ListMessages(ModemSession& session, int16_t slot, const ListOptions& options
   return status;
 }
 
+namespace {
+
+// "1-3", "1", "" for the parts that went out before a failure.
+std::string PartRange(int sent) {
+  if (sent <= 0) return "";
+  return sent == 1 ? "1" : "1-" + std::to_string(sent);
+}
+
+Json PartsJson(const SendReport& report) {
+  Json list = Json::array();
+  for (const PartReport& p : report.parts) {
+    Json part = {{"PartNumber", p.part},
+                 {"MessageCount", report.total},
+                 {"MessageText", Utf16ToUtf8(p.text)}};
+    Answer a;
+    a.outcome = p.outcome;
+    a.error = p.error;
+    part["Result"] = p.outcome == Answer::kDone ? "OK" : a.Result();
+    part["Reference"] = p.reference >= 0 ? Json(p.reference) : Json(nullptr);
+    if (p.outcome != Answer::kDone) part["Error"] = ModemErrorJson(a);
+    list.push_back(part);
+  }
+  return list;
+}
+
+// What went out and where it stopped, for the failure message.
+std::string FailureSummary(const SendReport& report, const std::string& why_last) {
+  const int total = report.total;
+  const int sent = static_cast<int>(report.parts.size()) - 1;
+  if (total <= 1) return why_last;
+  std::string text = sent > 0
+                         ? "parts " + PartRange(sent) + " of " + std::to_string(total) + " sent; "
+                         : "no part of " + std::to_string(total) + " sent; ";
+  return text + "part " + std::to_string(sent + 1) + " " + why_last;
+}
+
+}  // namespace
+
 int SendText(ModemSession& session, int16_t slot, const std::string& number,
              const std::string& text_utf8, const SendOptions& options) {
   Tarvex& engine = session.engine();
-  struct Part {
-    int number;
-    int count;
-    std::u16string text;
-  };
-  std::vector<Part> parts;
   ProgressBar bar(options.progress && !options.json);
-  engine.OnSendProgress([&](int16_t&, int16_t& count, int16_t& part, std::u16string& text) {
-    parts.push_back({part, count, text});
+  engine.OnSendProgress([&](int16_t&, int16_t& count, int16_t& part, std::u16string&) {
     if (count > 1) bar.Show(part, count, "sending to " + number);
   });
-
-  std::u16string text = Utf8ToUtf16(text_utf8);
-  const std::u16string original = text;
-  std::string result;
+  const std::u16string original = Utf8ToUtf16(text_utf8);
+  SendReport report;
+  auto json_for = [&](const std::string& result) {
+    Json j = {{"Result", result}, {"PhoneNumber", number}};
+    j["MessageText"] = Utf16ToUtf8(report.text.empty() ? original : report.text);
+    j["Cut"] = options.single && !report.text.empty() && report.text != original;
+    j["Parts"] = PartsJson(report);
+    return j;
+  };
   try {
-    result = options.single ? engine.SendMessage(slot, number, text)
-                            : engine.SendLongMessage(slot, number, text);
-  } catch (...) {
+    engine.SendText(slot, number, original, options.single, report);
+  } catch (const Error& e) {
     engine.OnSendProgress(nullptr);
+    bar.Finish("stopped");
+    if (options.json) {
+      Json j = json_for("FAILED");
+      j["Error"] = {{"Kind", "EXCEPTION"}, {"Code", e.number()}, {"Text", e.what()}};
+      std::cout << JsonLine(j) << "\n";
+    }
+    if (!report.parts.empty() && report.total > 1) {
+      std::cerr << "tarvex: " << FailureSummary(report, "stopped") << "\n";
+    }
     throw;
   }
   engine.OnSendProgress(nullptr);
-  const int status = SendStatus(result);
-  const int total = parts.empty() ? 0 : parts.back().count;
-  if (status == kExitOk) {
-    bar.Finish("sent " + std::to_string(total) + " parts");
-  }
-  const bool cut = options.single && text != original;
+  const std::string result = report.Result();
+  const PartReport& last = report.parts.back();
+  const int status = StatusFor(last.outcome);
+  if (status == kExitOk) bar.Finish("sent " + std::to_string(report.total) + " parts");
+  const bool cut = options.single && report.text != original;
 
   if (options.json) {
-    Json j = {{"Result", result}, {"PhoneNumber", number}};
-    j["MessageText"] = Utf16ToUtf8(options.single ? text : original);
-    j["Cut"] = cut;
-    Json list = Json::array();
-    for (const Part& p : parts) {
-      list.push_back({{"PartNumber", p.number},
-                      {"MessageCount", p.count},
-                      {"MessageText", Utf16ToUtf8(p.text)}});
-    }
-    j["Parts"] = list;
-    std::cout << JsonLine(j) << "\n";
+    std::cout << JsonLine(json_for(result)) << "\n";
   } else if (status == kExitOk) {
     std::cout << "Sent to " << number;
-    if (total > 1) std::cout << " as " << total << " parts";
-    std::cout << ": OK\n";
+    if (report.total > 1) std::cout << " as " << report.total << " parts";
+    std::cout << ": OK";
+    if (report.total == 1) {
+      if (last.reference >= 0) std::cout << " (reference " << last.reference << ")";
+      std::cout << "\n";
+    } else {
+      std::cout << "\n";
+      for (const PartReport& p : report.parts) {
+        std::cout << "  part " << p.part << " of " << report.total << ": OK";
+        if (p.reference >= 0) std::cout << " (reference " << p.reference << ")";
+        std::cout << "\n";
+      }
+    }
   }
   if (cut) {
-    std::cerr << "tarvex: the text was cut to fit one message: " << text.size() << " of "
+    std::cerr << "tarvex: the text was cut to fit one message: " << report.text.size() << " of "
               << original.size() << " characters went out (use it without --single to send all)\n";
   }
   if (status != kExitOk) {
-    std::cerr << "tarvex: the message to " << number << " was not sent (" << result << ")";
-    if (total > 1 && !parts.empty()) {
-      std::cerr << ": part " << parts.back().number << " of " << total << " failed";
-      if (parts.back().number > 1) std::cerr << "; parts before it went out";
-    }
-    std::cerr << "\n";
+    Answer a;
+    a.outcome = last.outcome;
+    a.error = last.error;
+    const std::string why =
+        last.outcome == Answer::kRefused ? "refused: " + Why(a) : "not answered in time (TIMEOUT)";
+    std::cerr << "tarvex: the message to " << number
+              << " was not sent: " << FailureSummary(report, why) << "\n";
   }
   return status;
 }
@@ -400,6 +454,37 @@ std::string ReadAllStdin() {
   return text;
 }
 
+// The text as given, refused (exit 2) when it is not UTF-8 unless `lossy`
+// asks for each bad sequence to go out as U+FFFD.
+std::string CheckedText(std::string text, bool lossy, const char* where) {
+  const std::string round_trip = Utf16ToUtf8(Utf8ToUtf16(text));
+  if (round_trip == text || lossy) return text;
+  size_t at = 0;
+  while (at < text.size() && at < round_trip.size() && text[at] == round_trip[at]) ++at;
+  char byte[8];
+  std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[at]));
+  throw CommandFailure(kExitUsage, std::string("the text ") + where + " is not UTF-8 (byte " +
+                                       std::to_string(at + 1) + " is " + byte +
+                                       "); convert it first (iconv -f LATIN1 -t UTF-8, say) "
+                                       "or pass --lossy to send U+FFFD for each bad byte");
+}
+
+// The one JSON object a send prints when it fails before sending.
+void PrintSendFailure(const std::string& number, const std::exception& e) {
+  Json error = {{"Kind", "EXCEPTION"}, {"Code", nullptr}, {"Text", e.what()}};
+  if (const auto* failure = dynamic_cast<const CommandFailure*>(&e)) {
+    error["Kind"] = "FAILURE";
+    error["Code"] = failure->status();
+  } else if (const auto* engine_error = dynamic_cast<const Error*>(&e)) {
+    error["Code"] = engine_error->number();
+  }
+  std::cout << JsonLine(Json{{"Result", "FAILED"},
+                             {"PhoneNumber", number},
+                             {"Parts", Json::array()},
+                             {"Error", error}})
+            << "\n";
+}
+
 }  // namespace
 
 void AddMessageCommands(CLI::App& app, int& status) {
@@ -408,6 +493,7 @@ void AddMessageCommands(CLI::App& app, int& status) {
     bool trace = false;
     std::string number;
     std::string text;
+    bool lossy = false;
     SendOptions send;
     bool old = false;
     bool all = false;
@@ -421,19 +507,32 @@ void AddMessageCommands(CLI::App& app, int& status) {
   send->add_option("TEXT", args->text, "The text (UTF-8); - reads it from stdin")->required();
   send->add_flag("--single", args->send.single,
                  "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
-  send->add_flag("--json", args->send.json, "Print the result and the parts as JSON");
+  send->add_flag("--json", args->send.json,
+                 "Print one JSON object: the result, each part's result and reference, the error");
+  send->add_flag("--lossy", args->lossy,
+                 "Send text that is not UTF-8 anyway, each bad byte as U+FFFD (else exit 2)");
   AddTraceOption(send, args->trace);
   send->footer(
+      "Numbers: +CC... or 00CC... international; 0... national and up to 6 digits (short\n"
+      "codes) as dialled; other digits are taken as international without the +.\n"
       "Examples: tarvex send -m 1 +31612345678 'See you at 8'\n"
       "          fortune | tarvex send -m 1 +31612345678 -");
   send->callback([args, &status] {
     status = RunModemCommand([&] {
-      const std::string text = args->text == "-" ? ReadAllStdin() : args->text;
-      ModemSession session(SessionOptions{.trace = args->trace});
+      std::string text;
+      std::unique_ptr<ModemSession> session;
       const auto slot = static_cast<int16_t>(args->slot);
-      session.Open(slot);
-      const int result = SendText(session, slot, args->number, text, args->send);
-      session.Close();
+      try {
+        text = args->text == "-" ? CheckedText(ReadAllStdin(), args->lossy, "on stdin")
+                                 : CheckedText(args->text, args->lossy, "argument");
+        session = std::make_unique<ModemSession>(SessionOptions{.trace = args->trace});
+        session->Open(slot);
+      } catch (const std::exception& e) {
+        if (args->send.json) PrintSendFailure(args->number, e);
+        throw;
+      }
+      const int result = SendText(*session, slot, args->number, text, args->send);
+      session->Close();
       return result;
     });
   });

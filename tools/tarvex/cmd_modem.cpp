@@ -1,11 +1,12 @@
 // `tarvex info`, `tarvex ussd`, `tarvex storage`, `tarvex delete`: one engine
-// operation each on a slot that the command opens and closes.  Results the
-// modem gives as text ("ERROR", "TIMEOUT") become exit statuses 1 and 4.
+// operation each on a slot that the command opens and closes.  A refusal
+// (with the modem's reason) exits 1, silence 4.
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "commands.h"
+#include "engine/modem_errors.h"
 #include "entry_json.h"
 #include "modem_actions.h"
 #include "modem_session.h"
@@ -20,54 +21,106 @@ int Worse(int a, int b) { return std::max(a, b); }
 
 void PrintJson(const Json& j) { std::cout << JsonLine(j) << "\n"; }
 
+// "Result" and, for a failure, "Error": what --json prints for an answer.
+Json AnswerJson(const Answer& a) {
+  Json j = {{"Result", a.Result()}};
+  if (!a.done()) j["Error"] = ModemErrorJson(a);
+  return j;
+}
+
 }  // namespace
+
+Json ModemErrorJson(const Answer& a) {
+  if (a.outcome == Answer::kNoAnswer) return {{"Kind", "TIMEOUT"}, {"Text", "no answer"}};
+  const FinalCode& e = a.error;
+  Json j = {{"Kind", e.kind == FinalCode::kCmsError   ? "CMS"
+                     : e.kind == FinalCode::kCmeError ? "CME"
+                                                      : "ERROR"}};
+  j["Code"] = e.number >= 0 ? Json(e.number) : Json(nullptr);
+  const std::string meaning = ModemErrorMeaning(e);
+  j["Text"] = !meaning.empty() ? meaning : e.line.empty() ? "ERROR" : e.line;
+  return j;
+}
 
 int ShowInfo(ModemSession& session, int16_t slot, bool json) {
   Tarvex& engine = session.engine();
-  const std::string maker = engine.DeviceManufacture(slot);
-  const std::string model = engine.DeviceModel(slot);
-  const std::string imei = engine.DeviceIMEI(slot);
-  const std::string storage = engine.GetMessageStorageID(slot);
+  struct Row {
+    const char* key;
+    const char* caption;
+    Tarvex::Query query;
+    Answer answer;
+  } rows[] = {
+      {"DeviceManufacture", "Manufacturer", Tarvex::Query::kManufacturer, {}},
+      {"DeviceModel", "Model", Tarvex::Query::kModel, {}},
+      {"DeviceIMEI", "IMEI", Tarvex::Query::kIMEI, {}},
+      {"MessageStorage", "Storage", Tarvex::Query::kStorage, {}},
+  };
+  int status = kExitOk;
+  for (Row& r : rows) {
+    r.answer = engine.Ask(slot, r.query);
+    status = Worse(status, StatusFor(r.answer.outcome));
+  }
   const std::string name = engine.DeviceName(slot);
 
-  int status = kExitOk;
-  for (const std::string* r : {&maker, &model, &imei}) status = Worse(status, StatusForResult(*r));
-  // GetMessageStorageID gives "0" for ERROR and for no answer alike.
-  if (storage == "0") status = Worse(status, kExitFailure);
-
   if (json) {
-    PrintJson({{"ModemID", slot},
-               {"Port", session.DescribePort(slot)},
-               {"DeviceManufacture", maker},
-               {"DeviceModel", model},
-               {"DeviceIMEI", imei},
-               {"MessageStorage", storage},
-               {"DeviceName", name}});
+    Json j = {{"ModemID", slot}, {"Port", session.DescribePort(slot)}};
+    Json errors = Json::object();
+    for (const Row& r : rows) {
+      j[r.key] = r.answer.Result();
+      if (!r.answer.done()) errors[r.key] = ModemErrorJson(r.answer);
+    }
+    j["DeviceName"] = name;
+    if (!errors.empty()) j["Errors"] = errors;
+    PrintJson(j);
   } else {
-    std::cout << "Slot " << slot << " on " << session.DescribePort(slot) << "\n"
-              << "  Manufacturer  " << maker << "\n"
-              << "  Model         " << model << "\n"
-              << "  IMEI          " << imei << "\n"
-              << "  Storage       " << (storage == "0" ? "(not reported)" : storage) << "\n"
-              << "  Name          " << (name.empty() ? "(none)" : name) << "\n";
+    std::cout << "Slot " << slot << " on " << session.DescribePort(slot) << "\n";
+    for (const Row& r : rows) {
+      std::cout << "  " << r.caption << std::string(14 - std::string(r.caption).size(), ' ')
+                << (r.answer.done() ? r.answer.value : "(" + Why(r.answer) + ")") << "\n";
+    }
+    std::cout << "  Name          " << (name.empty() ? "(none)" : name) << "\n";
   }
-  if (status != kExitOk) {
-    std::cerr << "tarvex: the modem did not answer every query (see the values above)\n";
+  for (const Row& r : rows) {
+    if (r.answer.outcome == Answer::kRefused) {
+      std::cerr << "tarvex: the modem refused the " << r.caption << " query: " << Why(r.answer)
+                << "\n";
+    } else if (r.answer.outcome == Answer::kNoAnswer) {
+      std::cerr << "tarvex: the modem did not answer the " << r.caption << " query in time\n";
+    }
   }
   return status;
 }
 
+// What `tarvex ussd` prints for an answer the network gave.
+std::string UssdText(const UssdAnswer& answer) {
+  return answer.value.empty() ? "(the network answered without text)" : answer.value;
+}
+
 int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_t timeout_ms,
             bool json) {
-  const std::string answer = session.engine().SendCommand(slot, code, timeout_ms);
-  const int status = StatusForResult(answer);
+  const UssdAnswer answer = session.engine().RunUssd(slot, code, timeout_ms);
+  const int status = StatusFor(answer.outcome);
   if (json) {
-    PrintJson({{"Command", code}, {"Result", answer}});
+    Json j = {{"Command", code}};
+    j.update(AnswerJson(answer));
+    if (answer.by_network) {
+      j["Result"] = "REFUSED";
+      j["Error"] = {{"Kind", "NETWORK"},
+                    {"Code", answer.status},
+                    {"Text", answer.status == 4 ? "not supported" : "ended by the network"}};
+    }
+    if (answer.status >= 0) j["Status"] = answer.status;
+    PrintJson(j);
   } else if (status == kExitOk) {
-    std::cout << (answer.empty() ? "(the network answered without text)" : answer) << "\n";
+    std::cout << UssdText(answer) << "\n";
   }
-  if (status == kExitFailure) {
-    std::cerr << "tarvex: the modem refused the USSD request " << code << " (ERROR)\n";
+  if (answer.by_network) {
+    std::cerr << "tarvex: the network refused the request " << code << " (USSD status "
+              << answer.status << ": "
+              << (answer.status == 4 ? "not supported" : "ended by the network") << ")\n";
+  } else if (status == kExitFailure) {
+    std::cerr << "tarvex: the modem refused the USSD request " << code << ": " << Why(answer)
+              << "\n";
   } else if (status == kExitTimeout) {
     std::cerr << "tarvex: no answer to " << code << " within " << timeout_ms
               << " ms (TIMEOUT); try a larger --timeout\n";
@@ -77,48 +130,52 @@ int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_
 
 int ShowOrSetStorage(ModemSession& session, int16_t slot, const std::string& name, bool json) {
   Tarvex& engine = session.engine();
-  std::string result = "OK";
   if (!name.empty()) {
-    result = engine.SetMessageStorageID(slot, name);
-    if (result != "OK") {
-      const int status = StatusForResult(result);
-      if (json) PrintJson({{"StorageID", name}, {"Result", result}});
-      std::cerr << "tarvex: the modem did not select the storage " << name << " (" << result
-                << ")\n";
-      return status;
+    const Answer selected = engine.SelectStorage(slot, name);
+    if (!selected.done()) {
+      if (json) {
+        Json j = {{"StorageID", name}};
+        j.update(AnswerJson(selected));
+        PrintJson(j);
+      }
+      std::cerr << "tarvex: the modem did not select the storage " << name << ": " << Why(selected)
+                << "\n";
+      return StatusFor(selected.outcome);
     }
   }
-  const std::string storage = engine.GetMessageStorageID(slot);
-  const bool known = storage != "0";
+  const Answer storage = engine.Ask(slot, Tarvex::Query::kStorage);
   if (json) {
     Json j;
     if (!name.empty()) j["StorageID"] = name;
-    j["Result"] = known ? "OK" : "ERROR";
-    j["MessageStorage"] = storage;
+    j.update(AnswerJson(storage));
+    j["Result"] = storage.done() ? "OK" : storage.Result();
+    j["MessageStorage"] = storage.done() ? storage.value : "";
     PrintJson(j);
-  } else if (known) {
-    std::cout << (name.empty() ? "" : "Selected. ") << "Messages are read from storage " << storage
+  } else if (storage.done()) {
+    std::cout << (name.empty() ? "" : "Selected. ") << "Messages are read from storage "
+              << storage.value << "\n";
+  }
+  if (!storage.done()) {
+    std::cerr << "tarvex: the modem did not report its storage (AT+CPMS?): " << Why(storage)
               << "\n";
   }
-  if (!known) {
-    std::cerr << "tarvex: the modem did not report its storage (AT+CPMS? failed or timed out)\n";
-    return kExitFailure;
-  }
-  return kExitOk;
+  return StatusFor(storage.outcome);
 }
 
 int DeleteMessage(ModemSession& session, int16_t slot, int32_t index, bool json) {
-  const std::string result = session.engine().RemoveMessage(slot, index);
-  const int status = StatusForResult(result);
+  const Answer deleted = session.engine().DeleteStored(slot, index);
   if (json) {
-    PrintJson({{"MessageID", std::to_string(index)}, {"Result", result}});
-  } else if (status == kExitOk) {
+    Json j = {{"MessageID", std::to_string(index)}};
+    j.update(AnswerJson(deleted));
+    PrintJson(j);
+  } else if (deleted.done()) {
     std::cout << "Deleted message " << index << "\n";
   }
-  if (status != kExitOk) {
-    std::cerr << "tarvex: the modem did not delete message " << index << " (" << result << ")\n";
+  if (!deleted.done()) {
+    std::cerr << "tarvex: the modem did not delete message " << index << ": " << Why(deleted)
+              << "\n";
   }
-  return status;
+  return StatusFor(deleted.outcome);
 }
 
 void AddModemCommands(CLI::App& app, int& status) {

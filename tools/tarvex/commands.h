@@ -9,8 +9,8 @@ namespace tarvex::cli {
 // Exit statuses, the same for every command (listed in `tarvex --help`).
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFailure = 1,  // the modem answered ERROR, or an entry failed to decode
-  kExitUsage = 2,    // bad command line
+  kExitFailure = 1,  // refused (modem or network), or an entry failed to decode
+  kExitUsage = 2,    // bad command line, or a text that is not UTF-8
   kExitNoModem = 3,  // the slot could not be opened or initialised
   kExitTimeout = 4,  // the modem did not answer in time
   kExitError = 5,    // any other error (bad argument, port error, store)

@@ -58,9 +58,11 @@ int main(int argc, char** argv) {
       "  tarvex ussd -m 1 '*100#'                     ask for the balance\n"
       "  tarvex pdu decode --json 0791...             decode a PDU without a modem\n"
       "\n"
-      "Exit status: 0 success; 1 the modem answered ERROR or an entry did not decode;\n"
-      "2 bad command line; 3 the slot could not be opened; 4 the modem did not answer\n"
-      "in time; 5 any other error; 130 interrupted (Ctrl-C).\n"
+      "Exit status: 0 success; 1 refused (the modem's ERROR, +CMS/+CME ERROR with its\n"
+      "meaning, or the network's USSD refusal) or an entry did not decode; 2 bad command\n"
+      "line or text that is not UTF-8; 3 the slot could not be opened; 4 the modem did\n"
+      "not answer in time; 5 any other error (a bad argument, the device went away);\n"
+      "130 interrupted (Ctrl-C).\n"
       "Settings store: /var/lib/tarvex/registry.db (TARVEX_STATE_DIR moves it).\n"
       "Run 'tarvex COMMAND --help' for a command's options and an example.");
 

@@ -5,13 +5,20 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "modem_session.h"
 
 namespace tarvex::cli {
 
+// {"Kind": "CMS" | "CME" | "ERROR" | "TIMEOUT", "Code": n or null, "Text":
+// the meaning}: a failed answer in --json output.
+nlohmann::ordered_json ModemErrorJson(const Answer& answer);
+
 int ShowInfo(ModemSession& session, int16_t slot, bool json);
+// The text `tarvex ussd` prints for the network's answer.
+std::string UssdText(const UssdAnswer& answer);
 int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_t timeout_ms,
             bool json);
 int ShowOrSetStorage(ModemSession& session, int16_t slot, const std::string& name, bool json);

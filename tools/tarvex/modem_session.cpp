@@ -11,6 +11,7 @@
 
 #include "common/error.h"
 #include "config/mdl_public.h"
+#include "engine/modem_errors.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {
@@ -207,10 +208,21 @@ void ProgressBar::Finish(const std::string& caption) {
   drawn_ = false;
 }
 
-int StatusForResult(const std::string& result) {
-  if (result == "ERROR") return kExitFailure;
-  if (result == "TIMEOUT") return kExitTimeout;
-  return kExitOk;
+int StatusFor(Answer::Outcome outcome) {
+  switch (outcome) {
+    case Answer::kDone:
+      return kExitOk;
+    case Answer::kRefused:
+      return kExitFailure;
+    case Answer::kNoAnswer:
+      break;
+  }
+  return kExitTimeout;
+}
+
+std::string Why(const Answer& answer) {
+  if (answer.outcome == Answer::kNoAnswer) return "no answer";
+  return DescribeModemError(answer.error);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,6 +245,8 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
   user_settings_ = std::make_unique<RegistryUserSettings>(*store_);
   engine_->SetSettingsDialog([this] { ui::RunSettingsDialog(*store_, *user_settings_); });
   if (options.command_timeout_ms != 0) engine_->SetCommandTimeout(options.command_timeout_ms);
+  // Refusals with their reasons: the tool prints them.
+  engine_->SetExtendedErrors(true);
 }
 
 ModemSession::~ModemSession() {
@@ -299,6 +313,18 @@ void ModemSession::Close() {
   slot_ = -1;
   if (!engine_->DeviceClose(slot) && watched_[slot]->PortOpen()) {
     watched_[slot]->SetPortOpen(false);
+  }
+  ReportIndications();
+}
+
+void ModemSession::ReportIndications() {
+  for (const Indication& i : engine_->TakeIndications()) {
+    const std::string line = i.text.substr(0, i.text.find('\r'));
+    const char* what = line.starts_with("+CMTI:")  ? "a new message was stored"
+                       : line.starts_with("+CMT:") ? "a message was delivered to the tool"
+                                                   : "a status report arrived";
+    std::cerr << "tarvex: note: " << what << " on slot " << i.ModemID << " (" << Printable(i.text)
+              << ")\n";
   }
 }
 

@@ -71,8 +71,11 @@ class ProgressBar {
 
 bool IsTerminal(int fd);
 
-// 0 for a value or "OK", 1 for "ERROR", 4 for "TIMEOUT".
-int StatusForResult(const std::string& result);
+// 0 done, 1 refused (by the modem or the network), 4 no answer.
+int StatusFor(Answer::Outcome outcome);
+// Why an operation failed, for a message: "+CMS ERROR 38: network out of
+// order", "ERROR", or "no answer".
+std::string Why(const Answer& answer);
 
 struct SessionOptions {
   bool trace = false;               // print the AT dialogue on stderr
@@ -95,7 +98,9 @@ class ModemSession {
   // whether the slot has no port, the port could not be opened, or the modem
   // did not initialise.  A slot that answered ERROR is closed again.
   void Open(int16_t slot);
-  // DeviceClose of the opened slot (nothing when none is open).
+  // DeviceClose of the opened slot (nothing when none is open); then the
+  // notices the modem sent meanwhile (a new message, a status report) are
+  // named on stderr, since the tool keeps no receiver of its own.
   void Close();
   int16_t slot() const { return slot_; }
   // "port 1 (/dev/pts/4)" for messages.
@@ -103,6 +108,7 @@ class ModemSession {
 
  private:
   class WatchedPort;
+  void ReportIndications();
 
   std::unique_ptr<posix::SqliteRegistry> store_;
   std::unique_ptr<RegistryUserSettings> user_settings_;
