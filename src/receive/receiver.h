@@ -80,11 +80,11 @@ struct ReceivedMessage {
 
 // The fields of an SMS-STATUS-REPORT (TS 23.040 9.2.2.3) that matching needs.
 struct StatusReportFields {
-  int message_reference = 0;             // TP-MR of the send it reports on
-  std::string recipient;                 // TP-RA, "+digits" or digits
-  int status = 0;                        // TP-ST
-  MessageTimeValue service_centre_time;  // TP-SCTS
-  MessageTimeValue discharge_time;       // TP-DT
+  int message_reference = 0;               // TP-MR of the send it reports on
+  std::string recipient;                   // TP-RA, "+digits" or digits
+  int status = 0;                          // TP-ST
+  MessageTimeValue service_centre_time{};  // TP-SCTS
+  MessageTimeValue discharge_time{};       // TP-DT
 };
 
 // TP-ST (TS 23.040 9.2.3.15): 0x00-0x1F the transaction completed (delivered,

@@ -190,7 +190,11 @@ void SqliteReceiveStore::Open() {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  Exec("PRAGMA journal_mode=DELETE");
+  // The first statement reads the file's header: a file that is not a
+  // database fails here.
+  if (sqlite3_exec(db_, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Fail("cannot read it as a database");
+  }
   Exec("PRAGMA synchronous=FULL");
   {
     Stmt check(*this, "PRAGMA quick_check");
