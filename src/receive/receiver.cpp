@@ -35,6 +35,20 @@ bool Decode(const std::string& index, const std::string& pdu, SMSDeliver& out) {
   }
 }
 
+// TP-MTI (TS 23.040 9.2.3.1) of a PDU with the service-centre field in
+// front, or -1 when the PDU is too short or not hex there.
+int MessageTypeIndicator(const std::string& pdu) {
+  auto octet = [&](size_t at) {
+    if (pdu.size() < 2 * at + 2) return -1;
+    const std::string hex = pdu.substr(2 * at, 2);
+    if (hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return -1;
+    return std::stoi(hex, nullptr, 16);
+  };
+  const int sca_length = octet(0);
+  const int first = sca_length < 0 ? -1 : octet(1 + static_cast<size_t>(sca_length));
+  return first < 0 ? -1 : first & 0x03;
+}
+
 }  // namespace
 
 // One message being put together: every stored record that belongs to it
@@ -53,6 +67,7 @@ struct Receiver::Group {
 Observation Receiver::Observe(int16_t slot, const std::string& storage, int32_t index,
                               const std::string& pdu, int64_t now) {
   const EntryPlace place{slot, storage, index};
+  if (MessageTypeIndicator(pdu) == 2) return {EntryFate::kStatusReport, "", 0};
   SMSDeliver message;
   std::string entry = std::to_string(index) + "\r\n" + pdu;
   try {

@@ -11,7 +11,9 @@
 //     command); only when that succeeded: places = Handed(message, now);
 //     delete each place from the modem; Deleted(place) for each one deleted
 //   for an entry Observe calls kHandedOver:  delete it, then Deleted(place)
-//   for kUndecodable and kOutgoing:  leave it on the modem.
+//   for kUndecodable and kOutgoing:  leave it on the modem;
+//   for kStatusReport:  decode it as one, MatchReport, hand the report over,
+//     ReportHanded, delete the place it returns, Deleted(place).
 // A crash anywhere in this leaves the store consistent: before Handed the
 // message comes again and is handed over (it was not yet); after Handed its
 // entries come again as kHandedOver and are only deleted.  A part the modem
@@ -41,10 +43,11 @@ namespace tarvex {
 
 // What Observe made of one entry.
 enum class EntryFate {
-  kStored,       // a received message (or part of one) kept; Ready() says when it is whole
-  kHandedOver,   // handed over before and not yet deleted: delete it, hand nothing over
-  kUndecodable,  // not readable as a message: leave it on the modem
-  kOutgoing,     // a stored SMS-SUBMIT (a draft or a sent copy): not ours, leave it
+  kStored,        // a received message (or part of one) kept; Ready() says when it is whole
+  kHandedOver,    // handed over before and not yet deleted: delete it, hand nothing over
+  kUndecodable,   // not readable as a message: leave it on the modem
+  kOutgoing,      // a stored SMS-SUBMIT (a draft or a sent copy): not ours, leave it
+  kStatusReport,  // an SMS-STATUS-REPORT: decode it and go on with MatchReport
 };
 
 struct Observation {

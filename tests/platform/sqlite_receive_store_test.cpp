@@ -1,7 +1,6 @@
 #include "platform/posix/sqlite_receive_store.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,15 +24,14 @@ class SqliteReceiveStoreTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
   std::string Db() const { return (dir_ / "state" / "receive.db").string(); }
 
-  // The error Open raises, or "" when it opens.
+  // The error opening raises, or "" when it opens.
   std::string OpenError() {
     try {
       SqliteReceiveStore store(Db());
-      return "";
     } catch (const Error& e) {
-      EXPECT_EQ(e.number(), kReceiveStateError);
-      return e.what();
+      return std::to_string(e.number()) + " " + e.what();
     }
+    return "";
   }
 
   fs::path dir_;
@@ -64,26 +62,21 @@ TEST_F(SqliteReceiveStoreTest, KeepsEverythingAcrossReopen) {
   EXPECT_EQ(parts[1].pdu, "CC");
   EXPECT_TRUE(store.WasHandedOver({1, "SM", 2}, "BB"));
   EXPECT_FALSE(store.WasHandedOver({1, "SM", 2}, "CC"));
-  ASSERT_EQ(store.Sends(1, 77).size(), 1u);
-  EXPECT_EQ(store.Sends(1, 77)[0].recipient, "+31612345678");
+  EXPECT_EQ(store.Sends(1, 77).at(0).recipient, "+31612345678");
 
   store.KeepOnly(1, "SM", {1});
   EXPECT_FALSE(store.WasHandedOver({1, "SM", 2}, "BB")) << "index 2 is no longer listed";
   EXPECT_EQ(store.Parts(1)[1].place.index, 1);
 
-  struct stat st;
-  ASSERT_EQ(stat(Db().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(stat((dir_ / "state").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(fs::status(Db()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
 }
 
 TEST_F(SqliteReceiveStoreTest, DamagedForeignOrNewerFileIsReportedAndLeftAlone) {
   fs::create_directories(dir_ / "state");
   std::ofstream(Db()) << std::string(4096, 'x');
-  const std::string damaged = OpenError();
-  EXPECT_NE(damaged.find(Db()), std::string::npos) << damaged;
-  EXPECT_NE(damaged.find("move it aside"), std::string::npos) << damaged;
+  EXPECT_EQ(OpenError().rfind("8110 receive state " + Db() + ": cannot read it as a database", 0),
+            0u);
   EXPECT_EQ(fs::file_size(Db()), 4096u) << "never recreated";
 
   auto made_by = [&](const char* sql) {

@@ -1,33 +1,31 @@
 #include "testing/memory_receive_store.h"
 
 #include <algorithm>
-
-#include "common/error.h"
+#include <iterator>
 
 namespace tarvex::testing {
 
-void MemoryReceiveStore::CheckWritable() const {
-  if (fail_writes_) throw Error(kReceiveStateError, "memory store: writes fail (test)");
+template <typename Gone>
+void MemoryReceiveStore::Empty(Gone gone) {
+  std::erase_if(handovers_, [&](const HandoverRecord& h) { return gone(h.place, h.pdu); });
+  for (StoredPart& p : parts_) {
+    if (p.place.index >= 0 && gone(p.place, p.pdu)) p.place.index = -1;
+  }
 }
 
 std::vector<StoredPart> MemoryReceiveStore::Parts(int16_t slot) {
   std::vector<StoredPart> out;
-  for (const StoredPart& p : parts_) {
-    if (p.place.slot == slot) out.push_back(p);
-  }
+  std::copy_if(parts_.begin(), parts_.end(), std::back_inserter(out),
+               [&](const StoredPart& p) { return p.place.slot == slot; });
   return out;
 }
 
 bool MemoryReceiveStore::AddPart(StoredPart& part) {
-  CheckWritable();
   for (const StoredPart& p : parts_) {
     if (p.place == part.place && p.pdu == part.pdu) return false;
   }
-  for (StoredPart& p : parts_) {
-    if (p.place == part.place) p.place.index = -1;
-  }
-  std::erase_if(handovers_, [&](const HandoverRecord& h) {
-    return h.place == part.place && h.pdu != part.pdu;
+  Empty([&](const EntryPlace& place, const std::string& pdu) {
+    return place == part.place && pdu != part.pdu;
   });
   part.id = next_id_++;
   parts_.push_back(part);
@@ -41,7 +39,6 @@ bool MemoryReceiveStore::WasHandedOver(const EntryPlace& place, const std::strin
 
 void MemoryReceiveStore::RecordHandover(const std::vector<HandoverRecord>& records,
                                         const std::vector<int64_t>& part_ids) {
-  CheckWritable();
   for (const HandoverRecord& r : records) {
     if (r.place.index >= 0 && !WasHandedOver(r.place, r.pdu)) handovers_.push_back(r);
   }
@@ -51,50 +48,36 @@ void MemoryReceiveStore::RecordHandover(const std::vector<HandoverRecord>& recor
 }
 
 void MemoryReceiveStore::PlaceEmptied(const EntryPlace& place) {
-  CheckWritable();
-  std::erase_if(handovers_, [&](const HandoverRecord& h) { return h.place == place; });
-  for (StoredPart& p : parts_) {
-    if (p.place == place) p.place.index = -1;
-  }
+  Empty([&](const EntryPlace& p, const std::string&) { return p == place; });
 }
 
 void MemoryReceiveStore::KeepOnly(int16_t slot, const std::string& storage,
                                   const std::vector<int32_t>& present) {
-  CheckWritable();
-  auto gone = [&](const EntryPlace& place) {
-    return place.slot == slot && place.storage == storage && place.index >= 0 &&
-           std::find(present.begin(), present.end(), place.index) == present.end();
-  };
-  std::erase_if(handovers_, [&](const HandoverRecord& h) { return gone(h.place); });
-  for (StoredPart& p : parts_) {
-    if (gone(p.place)) p.place.index = -1;
-  }
+  Empty([&](const EntryPlace& p, const std::string&) {
+    return p.slot == slot && p.storage == storage &&
+           std::find(present.begin(), present.end(), p.index) == present.end();
+  });
 }
 
 void MemoryReceiveStore::AddSend(PendingSend& send) {
-  CheckWritable();
   send.id = next_id_++;
   sends_.push_back(send);
 }
 
 std::vector<PendingSend> MemoryReceiveStore::Sends(int16_t slot, int message_reference) {
   std::vector<PendingSend> out;
-  for (const PendingSend& s : sends_) {
-    if (s.slot == slot && s.message_reference == message_reference) out.push_back(s);
-  }
+  std::copy_if(sends_.begin(), sends_.end(), std::back_inserter(out), [&](const PendingSend& s) {
+    return s.slot == slot && s.message_reference == message_reference;
+  });
   return out;
 }
 
 void MemoryReceiveStore::RecordReport(const HandoverRecord& record, int64_t send_id) {
-  CheckWritable();
-  if (record.place.index >= 0 && !WasHandedOver(record.place, record.pdu)) {
-    handovers_.push_back(record);
-  }
+  RecordHandover({record}, {});
   std::erase_if(sends_, [&](const PendingSend& s) { return s.id == send_id; });
 }
 
 void MemoryReceiveStore::DropSendsBefore(int64_t sent_before) {
-  CheckWritable();
   std::erase_if(sends_, [&](const PendingSend& s) { return s.sent_at < sent_before; });
 }
 

@@ -1,8 +1,6 @@
 // MemoryReceiveStore: a ReceiveStore in memory with the SQLite store's
-// semantics (each call all or nothing), so the receiver can be tested without
-// a file.  A "restart" is a new Receiver over the same object.  Writes can be
-// made to fail (as a full disk would) to check that a failed write changes
-// nothing.  Not thread-safe: one test, one thread.
+// semantics, so the receiver can be tested without a file.  A "restart" is a
+// new Receiver over the same object.  Not thread-safe: one test, one thread.
 #pragma once
 
 #include <vector>
@@ -26,19 +24,16 @@ class MemoryReceiveStore : public ReceiveStore {
   void RecordReport(const HandoverRecord& record, int64_t send_id) override;
   void DropSendsBefore(int64_t sent_before) override;
 
-  // Every later write raises kReceiveStateError and changes nothing.
-  void SetFailWrites(bool fail) { fail_writes_ = fail; }
-  const std::vector<HandoverRecord>& handovers() const { return handovers_; }
   const std::vector<PendingSend>& sends() const { return sends_; }
 
  private:
-  void CheckWritable() const;
+  template <typename Gone>
+  void Empty(Gone gone);  // what was at the places `gone` names is no more
 
   std::vector<StoredPart> parts_;
   std::vector<HandoverRecord> handovers_;
   std::vector<PendingSend> sends_;
   int64_t next_id_ = 1;
-  bool fail_writes_ = false;
 };
 
 }  // namespace tarvex::testing
