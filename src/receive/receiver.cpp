@@ -112,7 +112,8 @@ std::vector<Receiver::Group> Receiver::Groups(int16_t slot) {
     for (Group& g : groups) {
       if (!joinable) break;
       const StoredPart& k = g.key();
-      if (k.reference != part.reference || k.sender != part.sender || k.count != part.count) {
+      if (k.reference != part.reference || k.sender != part.sender || k.count != part.count ||
+          g.by_number.size() != static_cast<size_t>(part.count)) {
         continue;
       }
       const int held = g.by_number[static_cast<size_t>(part.number - 1)];
