@@ -7,6 +7,7 @@
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "common/error.h"
+#include "common/text.h"
 
 namespace tarvex {
 namespace {
@@ -17,18 +18,12 @@ using codec_detail::kMaxUserDataOctets;
 // TP-VP, then TP-UDL and the user data.
 constexpr size_t kMaxPduOctets = 3 + 12 + 3 + 1 + kMaxUserDataOctets;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // The destination as digits: blanks around and one leading "+" removed, then
 // 1 to 20 decimal digits (TS 23.040 9.1.2.5 allows 20 in TP-DA).  A view into
 // the argument.
 std::string_view NormalisedNumber(const std::string& number) {
-  size_t begin = 0;
-  size_t end = number.size();
-  while (begin < end && IsBlank(number[begin])) ++begin;
-  while (end > begin && IsBlank(number[end - 1])) --end;
-  if (begin < end && number[begin] == '+') ++begin;
-  const std::string_view digits = std::string_view(number).substr(begin, end - begin);
+  std::string_view digits = TrimBlanks(number);
+  if (digits.starts_with('+')) digits.remove_prefix(1);
   bool ok = !digits.empty() && digits.size() <= 20;
   for (char c : digits) ok = ok && c >= '0' && c <= '9';
   if (!ok) {
