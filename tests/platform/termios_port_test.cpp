@@ -124,18 +124,6 @@ TEST_F(TermiosPortTest, OpenIsExclusive) {
   EXPECT_TRUE(other.PortOpen());
 }
 
-TEST_F(TermiosPortTest, RatesAreThoseTheKernelRuns) {
-  // The classic control's own rates go by BOTHER; a pty takes every rate.
-  for (bool open : {false, true}) {
-    SCOPED_TRACE(open ? "open" : "closed");
-    if (open) OpenPort();
-    for (const char* text : {"14400,n,8,1", "256000,n,8,1", "460800,n,8,1", "4800,E,7,2"}) {
-      EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text;
-    }
-    EXPECT_EQ(ErrorOf([&] { port_.SetSettings("12345,n,8,1"); }), kInvalidPropertyValue);
-  }
-}
-
 TEST_F(TermiosPortTest, LineSettingsReachTheDevice) {
   port_.SetSettings("115200,e,7,2");
   port_.SetHandshaking(2);
@@ -149,6 +137,9 @@ TEST_F(TermiosPortTest, LineSettingsReachTheDevice) {
   EXPECT_TRUE(t.c_cflag & CRTSCTS);
   EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
 
+  // The classic control's own rates go by BOTHER; a rate the kernel has not is refused.
+  EXPECT_EQ(ErrorOf([&] { port_.SetSettings("256000,n,8,1"); }), 0);
+  EXPECT_EQ(ErrorOf([&] { port_.SetSettings("12345,n,8,1"); }), kInvalidPropertyValue);
   port_.SetHandshaking(1);
   port_.SetSettings("9600,n,8,1");
   ASSERT_EQ(tcgetattr(slave_, &t), 0);

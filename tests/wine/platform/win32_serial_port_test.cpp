@@ -73,8 +73,8 @@ TEST_F(Win32SerialPortTest, OpenIsExclusive) {
 }
 
 TEST_F(Win32SerialPortTest, SettingsAndHandshakingReachTheDevice) {
-  for (const char* text : {"12345,n,8,1", "256000,n,8,1", "4800,e,7,2", "300,o,7,1", "1200,m,8,1",
-                           "110,s,5,2", "115200,n,8,1"}) {
+  // Any rate the driver runs, also those Linux has no constant for.
+  for (const char* text : {"12345,n,8,1", "256000,n,8,1", "110,s,5,2", "115200,n,8,1"}) {
     EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text;
   }
   // Wine lets a second handle look at the device; Windows does not, and then
