@@ -150,14 +150,6 @@ Concatenation ReadHeader(const uint8_t* header, size_t header_octets) {
   return c;
 }
 
-void Trim(std::string_view text, std::string& out) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  out.assign(text.data() + begin, end - begin);
-}
-
 }  // namespace
 
 const char* DataCodingAlphabet(int data_coding) {
@@ -176,7 +168,7 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
   if (crlf == std::string::npos) {
     throw Error(kInvalidArgument, "message entry without CR LF between index and PDU");
   }
-  Trim(std::string_view(SMSDeliverPDU).substr(0, crlf), message_id_);
+  message_id_ = TrimBlanks(std::string_view(SMSDeliverPDU).substr(0, crlf));
   SMSDeliverPDU.erase(0, crlf + 2);
   HexReader in(SMSDeliverPDU);
 

@@ -7,6 +7,7 @@
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "common/error.h"
+#include "common/text.h"
 
 namespace tarvex {
 namespace {

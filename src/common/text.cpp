@@ -1,6 +1,8 @@
 #include "common/text.h"
 
+#include <charconv>
 #include <cstdint>
+#include <limits>
 
 namespace tarvex {
 namespace {
@@ -107,6 +109,32 @@ std::string Utf16ToUtf8(std::u16string_view in) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+WholeNumber ParseWholeNumber(std::string_view text, int64_t min, int64_t max) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return {};
+  }
+  uint64_t magnitude = 0;
+  const std::errc error = std::from_chars(text.data(), text.data() + text.size(), magnitude).ec;
+  if (error != std::errc() || magnitude > uint64_t{std::numeric_limits<int64_t>::max()}) {
+    return {WholeNumber::kOutOfRange, 0};
+  }
+  const int64_t value =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  if (value < min || value > max) return {WholeNumber::kOutOfRange, 0};
+  return {WholeNumber::kOk, value};
 }
 
 }  // namespace tarvex

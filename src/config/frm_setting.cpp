@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "config/mdl_public.h"
 #include "config/t_registry.h"
 
@@ -47,11 +48,7 @@ constexpr std::array<ControlInfo, kControlCount> kControls = {{
 }};
 
 // VB's Trim: spaces only, both ends.
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+constexpr std::string_view kSpace = " ";
 
 // The first `max_chars` characters of UTF-8 text (a stray byte counts as one).
 std::string_view FirstChars(std::string_view text, size_t max_chars) {
@@ -166,7 +163,7 @@ void frmSetting::LoadSlotSettings() {
   for (int port = 1; port <= kPortCount; ++port) comm_port_.entries.push_back(std::to_string(port));
   SetListIndex(comm_port_, -1);
 
-  device_name_ = std::string(TrimBlanks(mdlPublic::GetDeviceNameSetting(registry_, n)));
+  device_name_ = std::string(TrimBlanks(mdlPublic::GetDeviceNameSetting(registry_, n), kSpace));
 
   const int port = comm_port_.Find(mdlPublic::GetPortSetting(registry_, n));
   SetListIndex(comm_port_, port);
@@ -189,7 +186,8 @@ void frmSetting::cmdCommand_Click(int16_t Index) {
                           comm_port_.Text());
       registry.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvb" + suffix,
                           baud_rate_.Text());
-      const std::string name = TrimBlanks(device_name_).empty() ? modem_id_.Text() : device_name_;
+      const std::string name =
+          TrimBlanks(device_name_, kSpace).empty() ? modem_id_.Text() : device_name_;
       registry.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + suffix, name);
       LoadSlotSettings();
       break;

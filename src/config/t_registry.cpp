@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/text.h"
 
 namespace tarvex {
 namespace {
@@ -30,16 +31,13 @@ class KeyCloser {
   const RegHandle& key_;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // A decimal number text, blanks around allowed: [+-] digits [. digits]
 // [E [+-] digits], or a fraction starting at the point.  Anything else is no
 // number (nullopt).
-std::optional<double> ParseNumber(const std::string& text) {
+std::optional<double> ParseNumber(const std::string& number) {
+  const std::string_view text = TrimBlanks(number);
   size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
+  const size_t end = text.size();
   bool negative = false;
   if (begin < end && (text[begin] == '+' || text[begin] == '-')) {
     negative = text[begin] == '-';

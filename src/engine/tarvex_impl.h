@@ -4,8 +4,9 @@
 //
 // The transaction: write one command line (after dropping whatever stale
 // bytes wait on the port), then poll: one pass of the host's pump (not during
-// initialisation), one read, and when nothing is waiting a short wait on the
-// port itself, so a modem that takes seconds costs no CPU and a byte that
+// initialisation), one read, and when nothing is waiting a wait on the port
+// itself until a byte or the deadline (the Windows port also wakes for the
+// host's messages), so a silent modem costs no wakeups and a byte that
 // arrives is read at once.  Every wait has a deadline measured on the 32-bit
 // tick with unsigned differences, so the wrap of the counter does no harm.
 //
@@ -29,9 +30,6 @@
 
 namespace tarvex {
 
-// The longest a poll that found nothing sleeps on the port before the host's
-// events get their next turn.
-inline constexpr uint32_t kPollWaitMs = 5;
 // The pause after a command line and after a PDU, as modems have always had it.
 inline constexpr uint32_t kWriteSettleMs = 10;
 
@@ -141,7 +139,7 @@ struct Tarvex::Impl {
       std::string fresh = port.Input();
       if (fresh.empty()) {
         const uint32_t remaining = deadline.Remaining();
-        if (remaining > 0 && port.WaitForInput(std::min(kPollWaitMs, remaining))) {
+        if (remaining > 0 && port.WaitForInput(remaining)) {
           fresh = port.Input();
         }
       }

@@ -165,7 +165,7 @@ TEST_F(TransactionTest, ACallFromThePumpOnTheWaitingSlotIsRefusedAndTheWaitGoesO
 }
 
 TEST_F(TransactionTest, AnErrorFromThePumpEndsTheWaitAndLeavesTheSlotUsable) {
-  modem().Expect("AT+CGMM\r").ReplyAfter(1000, "\r\nE173\r\n\r\nOK\r\n");
+  modem().Expect("AT+CGMM\r").ReplyAfter(1000, "\r\nE173\r\n").ReplyAfter(1000, "\r\nOK\r\n");
   pump().OnEvents([&] {
     if (clock().TickCount() > 100000 + 200) throw Error(kInterrupted, "interrupted");
   });

@@ -108,9 +108,11 @@ TEST_F(UssdTest, TimeOutBoundsTheWaitForTheAnswer) {
 TEST_F(UssdTest, HostEventsRunWhileTheNetworkAnswers) {
   modem().Expect(kRequest).Reply("\r\nOK\r\n").ReplyAfter(3000, "\r\n+CUSD: 0,\"X\",15\r\n");
   EXPECT_EQ(engine().SendCommand(1, "*100#"), "X");
-  // One pass per poll, a poll at most every 5 ms while nothing arrives.
-  EXPECT_GE(pump().Passes(), 2990 / 5);
-  EXPECT_LE(pump().Passes(), 3000 / 5 + 10);
+  // One pass per poll; a poll that finds nothing sleeps on the port until a
+  // byte arrives (the Windows port also wakes for the host's messages), so
+  // three silent seconds cost a handful of polls, not one every few ms.
+  EXPECT_GE(pump().Passes(), 1);
+  EXPECT_LE(pump().Passes(), 5);
 }
 
 }  // namespace

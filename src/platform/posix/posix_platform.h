@@ -24,7 +24,7 @@
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "platform/registry_backend.h"
-#include "platform/serial_port.h"
+#include "platform/serial_port_core.h"
 #include "platform/user_settings.h"
 
 namespace tarvex::posix {
@@ -101,7 +101,9 @@ class SqliteRegistry : public RegistryBackend {
 // port map ("HARDWARE\DEVICEMAP\SERIALCOMM" of HKEY_LOCAL_MACHINE: value name =
 // device path, data = "COMn") names, else /dev/ttyS{n-1}; the map is read at
 // each open.  The open is exclusive (TIOCEXCL and flock), raw, non-blocking.
-class TermiosPort : public SerialPort {
+// A wait blocks in poll(2) on the device until a byte, a hang-up, a signal or
+// the timeout: no timer of its own.
+class TermiosPort : public SerialPortCore {
  public:
   static constexpr const char* kPortMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
@@ -113,52 +115,23 @@ class TermiosPort : public SerialPort {
   // The device path port `port` resolves to (no check that it exists).
   static std::string ResolveDevice(RegistryBackend& registry, int16_t port);
 
-  void SetCommPort(int16_t port) override;
-  int16_t CommPort() const override { return port_; }
-  void SetSettings(const std::string& settings) override;
-  std::string Settings() const override { return settings_; }
-  void SetHandshaking(int32_t mode) override;
-  void SetRThreshold(int16_t threshold) override { rthreshold_ = threshold; }
-  void SetSThreshold(int16_t threshold) override { sthreshold_ = threshold; }
-  void SetRTSEnable(bool enable) override;
-  void SetPortOpen(bool open) override;
   bool PortOpen() const override { return fd_ >= 0; }
-  void SetInputLen(int16_t length) override;
-  void Output(std::string_view data) override;
-  std::string Input() override;
-  bool WaitForInput(uint32_t timeout_ms) override;
-
   // The device the open port is using ("" when closed).
   const std::string& device() const { return device_; }
 
-  struct LineSettings {
-    uint32_t baud = 9600;
-    char parity = 'n';  // n e o m s
-    int data_bits = 8;  // 7 or 8
-    int stop_bits = 1;  // 1 or 2
-  };
-  // Parses "<baud>,<parity>,<data>,<stop>"; raises 380 for anything else.
-  static LineSettings ParseSettings(const std::string& text);
-
  private:
-  void Apply();  // pushes the line settings, handshaking and RTS to the open device
-  void CheckOpen() const;
-  // Reads everything waiting into pending_; false when the device hung up.
-  bool Drain();
-  [[noreturn]] void Vanished();  // closes after the device went away; raises 8012
+  void OpenDevice() override;
+  void CloseDevice() override;
+  bool Configure(const LineSettings& line, int32_t handshaking, bool rts) override;
+  bool TakesRate(uint32_t baud) const override;
+  bool Drain(std::string& pending) override;
+  void Write(std::string_view data) override;
+  bool Wait(uint32_t timeout_ms) override;
+  std::string DeviceLabel() const override;
 
   RegistryBackend& registry_;
-  int16_t port_ = 1;
-  std::string settings_ = "9600,n,8,1";
-  LineSettings line_;
-  int32_t handshaking_ = 0;
-  int16_t rthreshold_ = 0;
-  int16_t sthreshold_ = 0;
-  int16_t input_len_ = 0;
-  bool rts_ = false;
   int fd_ = -1;
   std::string device_;
-  std::string pending_;  // read but not yet handed out (InputLen > 0)
 };
 
 // A 32-bit millisecond tick from CLOCK_MONOTONIC (wraps after about 49.7 days)

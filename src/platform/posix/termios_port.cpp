@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "platform/posix/posix_platform.h"
 
 namespace tarvex::posix {
@@ -60,21 +61,11 @@ bool RateFlag(uint32_t baud, unsigned* flag) {
   return false;
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 bool EqualsNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-std::string Describe(const std::string& device, int err) {
-  return device + ": " + std::strerror(err);
 }
 
 int64_t NowMs() {
@@ -85,12 +76,7 @@ int64_t NowMs() {
 
 }  // namespace
 
-TermiosPort::~TermiosPort() {
-  if (fd_ >= 0) {
-    ioctl(fd_, TIOCNXCL);
-    close(fd_);
-  }
-}
+TermiosPort::~TermiosPort() { CloseDevice(); }
 
 std::string TermiosPort::ResolveDevice(RegistryBackend& registry, int16_t port) {
   const std::string wanted = "COM" + std::to_string(port);
@@ -103,7 +89,8 @@ std::string TermiosPort::ResolveDevice(RegistryBackend& registry, int16_t port) 
     for (uint32_t i = 0; registry.EnumValue(key, i, &name, &type, &data) == kRegSuccess; ++i) {
       if (type != kRegSz || name.empty()) continue;
       const char* text = reinterpret_cast<const char*>(data.data());
-      if (EqualsNoCase(Trim(std::string(text, strnlen(text, data.size()))), wanted)) {
+      if (EqualsNoCase(std::string(TrimBlanks(std::string_view(text, strnlen(text, data.size())))),
+                       wanted)) {
         found = name;
         break;
       }
@@ -114,131 +101,36 @@ std::string TermiosPort::ResolveDevice(RegistryBackend& registry, int16_t port) 
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-void TermiosPort::SetCommPort(int16_t port) {
-  if (PortOpen()) {
-    throw Error(kPortOpenNotAllowed, "Operation not valid while the port is opened");
-  }
-  if (port < 1) throw Error(kInvalidPortNumber, "Invalid port number " + std::to_string(port));
-  port_ = port;
-}
-
-TermiosPort::LineSettings TermiosPort::ParseSettings(const std::string& text) {
-  auto bad = [&text]() {
-    return Error(kInvalidPropertyValue, "Invalid property value: settings \"" + text + "\"");
-  };
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = text.find(',', start);
-    parts.push_back(Trim(text.substr(start, comma - start)));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  if (parts.size() != 4) throw bad();
-  LineSettings line;
-  const std::string& baud = parts[0];
-  if (baud.empty() || baud.size() > 9 ||
-      !std::all_of(baud.begin(), baud.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    throw bad();
-  }
-  line.baud = static_cast<uint32_t>(std::stoul(baud));
+bool TermiosPort::TakesRate(uint32_t baud) const {
   unsigned flag = 0;
-  if (!RateFlag(line.baud, &flag)) throw bad();
-  if (parts[1].size() != 1) throw bad();
-  line.parity = static_cast<char>(std::tolower(static_cast<unsigned char>(parts[1][0])));
-  if (std::string_view("neoms").find(line.parity) == std::string_view::npos) throw bad();
-  if (parts[2].size() != 1 || parts[2][0] < '5' || parts[2][0] > '8') throw bad();
-  line.data_bits = parts[2][0] - '0';
-  if (parts[3] != "1" && parts[3] != "2") throw bad();
-  line.stop_bits = parts[3][0] - '0';
-  return line;
+  return RateFlag(baud, &flag);
 }
 
-void TermiosPort::SetSettings(const std::string& settings) {
-  LineSettings line = ParseSettings(settings);
-  LineSettings before = line_;
-  line_ = line;
-  if (PortOpen()) {
-    try {
-      Apply();
-    } catch (...) {
-      line_ = before;
-      throw;
-    }
-  }
-  settings_ = std::to_string(line.baud) + "," + line.parity + "," + std::to_string(line.data_bits) +
-              "," + std::to_string(line.stop_bits);
+std::string TermiosPort::DeviceLabel() const {
+  return device_.empty() ? SerialPortCore::DeviceLabel() : device_;
 }
 
-void TermiosPort::SetHandshaking(int32_t mode) {
-  if (mode < 0 || mode > 3) {
-    throw Error(kInvalidPropertyValue,
-                "Invalid property value: handshaking " + std::to_string(mode));
-  }
-  int32_t before = handshaking_;
-  handshaking_ = mode;
-  if (PortOpen()) {
-    try {
-      Apply();
-    } catch (...) {
-      handshaking_ = before;
-      throw;
-    }
-  }
-}
-
-void TermiosPort::SetRTSEnable(bool enable) {
-  rts_ = enable;
-  if (PortOpen() && handshaking_ < 2) {
-    // Ptys have no modem lines; a device that refuses is left as it is.
-    int bits = TIOCM_RTS;
-    ioctl(fd_, enable ? TIOCMBIS : TIOCMBIC, &bits);
-  }
-}
-
-void TermiosPort::SetInputLen(int16_t length) {
-  if (length < 0) {
-    throw Error(kInvalidPropertyValue,
-                "Invalid property value: input length " + std::to_string(length));
-  }
-  input_len_ = length;
-}
-
-void TermiosPort::Apply() {
+bool TermiosPort::Configure(const LineSettings& line, int32_t handshaking, bool rts) {
   termios2 t{};
-  if (ioctl(fd_, TCGETS2, &t) != 0) {
-    throw Error(kInvalidPropertyValue, "Invalid property value: " + Describe(device_, errno));
-  }
+  if (ioctl(fd_, TCGETS2, &t) != 0) return false;
   unsigned flag = 0;
-  RateFlag(line_.baud, &flag);  // validated when the settings were set
+  RateFlag(line.baud, &flag);  // TakesRate passed it when it was set
 
   // Raw: no line editing, no echo, no character translation, no signals.
   t.c_iflag = 0;
   t.c_oflag = 0;
   t.c_lflag = 0;
-  if (handshaking_ == 1 || handshaking_ == 3) t.c_iflag |= IXON | IXOFF;
-  if (line_.parity != 'n') t.c_iflag |= INPCK;
+  if (handshaking == 1 || handshaking == 3) t.c_iflag |= IXON | IXOFF;
+  if (line.parity != 'n') t.c_iflag |= INPCK;
 
   t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT) | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
   t.c_cflag |= CREAD | CLOCAL | flag;
-  t.c_ispeed = line_.baud;
-  t.c_ospeed = line_.baud;
-  switch (line_.data_bits) {
-    case 5:
-      t.c_cflag |= CS5;
-      break;
-    case 6:
-      t.c_cflag |= CS6;
-      break;
-    case 7:
-      t.c_cflag |= CS7;
-      break;
-    default:
-      t.c_cflag |= CS8;
-      break;
-  }
-  if (line_.stop_bits == 2) t.c_cflag |= CSTOPB;
-  switch (line_.parity) {
+  t.c_ispeed = line.baud;
+  t.c_ospeed = line.baud;
+  constexpr unsigned kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[line.data_bits - 5];
+  if (line.stop_bits == 2) t.c_cflag |= CSTOPB;
+  switch (line.parity) {
     case 'e':
       t.c_cflag |= PARENB;
       break;
@@ -254,34 +146,30 @@ void TermiosPort::Apply() {
     default:
       break;
   }
-  if (handshaking_ >= 2) t.c_cflag |= CRTSCTS;
+  if (handshaking >= 2) t.c_cflag |= CRTSCTS;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (ioctl(fd_, TCSETS2, &t) != 0) {
-    throw Error(kInvalidPropertyValue,
-                "Invalid property value: " + device_ + " does not take \"" + settings_ + "\"");
-  }
-  if (handshaking_ < 2) {
+  if (ioctl(fd_, TCSETS2, &t) != 0) return false;
+  if (handshaking < 2) {
+    // Ptys have no modem lines; a device that refuses keeps its RTS.
     int bits = TIOCM_RTS;
-    ioctl(fd_, rts_ ? TIOCMBIS : TIOCMBIC, &bits);
+    ioctl(fd_, rts ? TIOCMBIS : TIOCMBIC, &bits);
   }
+  return true;
 }
 
-void TermiosPort::SetPortOpen(bool open) {
-  if (!open) {
-    if (fd_ >= 0) {
-      ioctl(fd_, TIOCNXCL);
-      close(fd_);  // also drops the flock
-      fd_ = -1;
-    }
-    device_.clear();
-    pending_.clear();
-    return;
+void TermiosPort::CloseDevice() {
+  if (fd_ >= 0) {
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);  // also drops the flock
+    fd_ = -1;
   }
-  if (PortOpen()) throw Error(kPortAlreadyOpen, "Port already open");
+  device_.clear();
+}
 
-  const std::string device = ResolveDevice(registry_, port_);
-  const std::string what = "COM" + std::to_string(port_) + " (" + device + ")";
+void TermiosPort::OpenDevice() {
+  const std::string device = ResolveDevice(registry_, CommPort());
+  const std::string what = "COM" + std::to_string(CommPort()) + " (" + device + ")";
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
@@ -302,28 +190,17 @@ void TermiosPort::SetPortOpen(bool open) {
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
   device_ = device;
-  try {
-    Apply();
-  } catch (...) {
-    SetPortOpen(false);
-    throw;
+  if (!Configure(line(), handshaking(), rts())) {
+    const int err = errno;
+    CloseDevice();
+    throw Error(kInvalidPropertyValue, "Invalid property value: " + what + " does not take \"" +
+                                           Settings() + "\": " + std::strerror(err));
   }
   // Whatever the device sent before we opened it belongs to nobody.
   ioctl(fd_, TCFLSH, TCIOFLUSH);
 }
 
-void TermiosPort::CheckOpen() const {
-  if (!PortOpen()) throw Error(kPortNotOpen, "Port is not open");
-}
-
-void TermiosPort::Vanished() {
-  const std::string device = device_;
-  SetPortOpen(false);
-  throw Error(kPortNotOpen, "Port is not open: " + device + " went away");
-}
-
-void TermiosPort::Output(std::string_view data) {
-  CheckOpen();
+void TermiosPort::Write(std::string_view data) {
   int64_t last_progress = NowMs();
   while (!data.empty()) {
     ssize_t n = ::write(fd_, data.data(), data.size());
@@ -335,7 +212,7 @@ void TermiosPort::Output(std::string_view data) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       const int64_t left = kWriteStallMs - (NowMs() - last_progress);
-      if (left <= 0) throw Error(kPortNotOpen, "Port is not open: " + device_ + " takes no output");
+      if (left <= 0) TakesNoOutput();
       pollfd p{fd_, POLLOUT, 0};
       if (poll(&p, 1, static_cast<int>(left)) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
         Vanished();
@@ -346,12 +223,12 @@ void TermiosPort::Output(std::string_view data) {
   }
 }
 
-bool TermiosPort::Drain() {
+bool TermiosPort::Drain(std::string& pending) {
   char chunk[4096];
   for (;;) {
     ssize_t n = ::read(fd_, chunk, sizeof chunk);
     if (n > 0) {
-      pending_.append(chunk, static_cast<size_t>(n));
+      pending.append(chunk, static_cast<size_t>(n));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -360,23 +237,7 @@ bool TermiosPort::Drain() {
   }
 }
 
-std::string TermiosPort::Input() {
-  CheckOpen();
-  if (!Drain() && pending_.empty()) Vanished();
-  // A hang-up after some bytes: hand those over now, the next read raises.
-  std::string out;
-  if (input_len_ > 0 && pending_.size() > static_cast<size_t>(input_len_)) {
-    out = pending_.substr(0, static_cast<size_t>(input_len_));
-    pending_.erase(0, static_cast<size_t>(input_len_));
-  } else {
-    out.swap(pending_);
-  }
-  return out;
-}
-
-bool TermiosPort::WaitForInput(uint32_t timeout_ms) {
-  CheckOpen();
-  if (!pending_.empty()) return true;
+bool TermiosPort::Wait(uint32_t timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   const int r = poll(&p, 1, static_cast<int>(std::min<uint32_t>(timeout_ms, 1u << 30)));
   if (r > 0) return true;  // data, or a hang-up that the next Input() reports

@@ -19,7 +19,7 @@
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "platform/registry_backend.h"
-#include "platform/serial_port.h"
+#include "platform/serial_port_core.h"
 
 namespace tarvex::win32 {
 
@@ -47,50 +47,31 @@ class Win32Registry : public RegistryBackend {
 
 // \\.\COMn through a comm handle: line settings through the DCB, handshaking
 // 0-3, non-blocking reads of everything waiting, writes of every byte value.
-// WaitForInput waits on the port and the thread's message queue together, so
-// a waiting transaction neither spins nor freezes the host's window.  The open
+// A wait watches the port and the thread's message queue together, so a
+// waiting transaction neither spins nor freezes the host's window.  The open
 // is exclusive across processes (the system's own exclusion plus a named
 // mutex per port, since Wine lets a second CreateFile of a COM device through).
 // A device that goes away closes the port and raises 8012.
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public SerialPortCore {
  public:
-  Win32SerialPort() = default;
+  // The classic control's port numbers end at 255.
+  Win32SerialPort() : SerialPortCore(255) {}
   ~Win32SerialPort() override;
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-  void SetCommPort(int16_t port) override;
-  int16_t CommPort() const override { return port_; }
-  void SetSettings(const std::string& settings) override;
-  std::string Settings() const override { return settings_; }
-  void SetHandshaking(int32_t mode) override;
-  void SetRThreshold(int16_t threshold) override;
-  void SetSThreshold(int16_t threshold) override;
-  void SetRTSEnable(bool enable) override;
-  void SetPortOpen(bool open) override;
   bool PortOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
-  void SetInputLen(int16_t length) override;
-  void Output(std::string_view data) override;
-  std::string Input() override;
-  bool WaitForInput(uint32_t timeout_ms) override;
 
  private:
-  int16_t port_ = 1;
-  std::string settings_ = "9600,n,8,1";
-  int32_t handshaking_ = 0;
-  int16_t rthreshold_ = 0;
-  int16_t sthreshold_ = 0;
-  int16_t input_len_ = 0;
-  bool rts_ = false;
+  void OpenDevice() override;
+  void CloseDevice() override;
+  bool Configure(const LineSettings& line, int32_t handshaking, bool rts) override;
+  bool Drain(std::string& pending) override;
+  void Write(std::string_view data) override;
+  bool Wait(uint32_t timeout_ms) override;
+
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HANDLE claim_ = nullptr;  // the port's named mutex, held while open
-  std::string pending_;     // read but not yet handed out (InputLen > 0)
-
-  void Close();
-  void CheckOpen() const;
-  // Reads everything waiting into pending_; false when the device went away.
-  bool Drain();
-  [[noreturn]] void Vanished();  // closes after the device went away; raises 8012
 };
 
 class Win32Clock : public Clock {

@@ -34,30 +34,14 @@ int16_t PortFromEnvironment(const char* variable) {
   return static_cast<int16_t>(value ? std::atoi(value) : 0);
 }
 
-TEST(Win32SerialPortChecks, PortNumbersSettingsAndAClosedPort) {
+// The property roles themselves are the shared core's, tested on Linux.
+TEST(Win32SerialPortChecks, PortNumbersEndAt255AndAMissingDeviceCannotOpen) {
   Win32SerialPort port;
-  for (int16_t number : {0, -1, 256}) {
-    EXPECT_EQ(ErrorOf([&] { port.SetCommPort(number); }), kInvalidPortNumber) << number;
-  }
+  EXPECT_EQ(ErrorOf([&] { port.SetCommPort(256); }), kInvalidPortNumber);
   port.SetCommPort(kMissingPort);
   EXPECT_EQ(ErrorOf([&] { port.SetPortOpen(true); }), kInvalidPortNumber);
   EXPECT_FALSE(port.PortOpen());
-  EXPECT_EQ(ErrorOf([&] { port.Output("AT\r"); }), kPortNotOpen);
-  EXPECT_EQ(ErrorOf([&] { port.Input(); }), kPortNotOpen);
-  EXPECT_EQ(ErrorOf([&] { port.WaitForInput(0); }), kPortNotOpen);
-
-  for (const char* text :
-       {"0,n,8,1", "-9600,n,8,1", "1234567890,n,8,1", "9600,x,8,1", "9600,n,9,1", "9600,n,4,1",
-        "9600,n,8,3", "9600,n,8,1.5", "9600,n,8", "9600,n,8,1,1", ""}) {
-    EXPECT_EQ(ErrorOf([&] { port.SetSettings(text); }), kInvalidPropertyValue) << text;
-  }
-  EXPECT_EQ(port.Settings(), "9600,n,8,1") << "a refused text leaves the last good one";
-  port.SetSettings(" 14400 , E , 7 , 2 ");
-  EXPECT_EQ(port.Settings(), "14400,e,7,2");
-  for (int32_t mode : {-1, 4}) {
-    EXPECT_EQ(ErrorOf([&] { port.SetHandshaking(mode); }), kInvalidPropertyValue) << mode;
-  }
-  EXPECT_EQ(ErrorOf([&] { port.SetInputLen(-1); }), kInvalidPropertyValue);
+  port.SetSettings("12345,n,8,1");  // the driver judges the rate at open
 }
 
 class Win32SerialPortTest : public ::testing::Test {
@@ -81,21 +65,16 @@ class Win32SerialPortTest : public ::testing::Test {
 };
 
 TEST_F(Win32SerialPortTest, OpenIsExclusive) {
-  EXPECT_EQ(ErrorOf([&] { port_.SetPortOpen(true); }), kPortAlreadyOpen) << "same object";
-  EXPECT_EQ(ErrorOf([&] { port_.SetCommPort(3); }), kPortOpenNotAllowed);
-  EXPECT_EQ(port_.CommPort(), com_);
   Win32SerialPort other;
   other.SetCommPort(com_);
   EXPECT_EQ(ErrorOf([&] { other.SetPortOpen(true); }), kPortAlreadyOpen) << "second opener";
   port_.SetPortOpen(false);
-  port_.SetPortOpen(false);  // closing a closed port is fine
-  EXPECT_EQ(ErrorOf([&] { port_.Input(); }), kPortNotOpen);
   EXPECT_EQ(ErrorOf([&] { other.SetPortOpen(true); }), 0) << "free again after close";
 }
 
 TEST_F(Win32SerialPortTest, SettingsAndHandshakingReachTheDevice) {
-  for (const char* text : {"12345,n,8,1", "256000,n,8,1", "4800,e,7,2", "300,o,7,1", "1200,m,8,1",
-                           "110,s,5,2", "115200,n,8,1"}) {
+  // Any rate the driver runs, also those Linux has no constant for.
+  for (const char* text : {"12345,n,8,1", "256000,n,8,1", "110,s,5,2", "115200,n,8,1"}) {
     EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text;
   }
   // Wine lets a second handle look at the device; Windows does not, and then
@@ -142,16 +121,6 @@ TEST_F(Win32SerialPortTest, ModemAnswersAndEveryByteValueComesBack) {
   all += '\r';
   port_.Output(all);
   EXPECT_EQ(ReadUntil(all), all);
-
-  port_.SetInputLen(3);
-  port_.Output("AT\r");
-  std::string pieces;
-  while (!pieces.ends_with("OK\r\n") && port_.WaitForInput(kWaitMs)) {
-    const std::string piece = port_.Input();
-    EXPECT_LE(piece.size(), 3u) << "InputLen limits each read";
-    pieces += piece;
-  }
-  EXPECT_EQ(pieces, "AT\r\r\nOK\r\n");
 }
 
 TEST_F(Win32SerialPortTest, WaitEndsForInputAndForWindowMessages) {
