@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "codec/national_tables.h"
 #include "common/collection.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
@@ -64,6 +65,10 @@ class Tarvex {
   // Initialisation (5000 ms) and the USSD answer (TimeOut) count from their start.
   void SetCommandTimeout(uint32_t ms);
   void SetSendTimeout(uint32_t ms);
+  // Whether SendLongMessage may write 7-bit text through national language
+  // tables (the tool's --national).  Off until set; the COM face never sets it,
+  // so its hosts keep the default alphabet and UCS2.
+  void SetNationalTables(gsm7::NationalChoice choice);
 
   // The slot's port object; an index outside 0..4 raises 9.
   SerialPort& Device(int16_t index);

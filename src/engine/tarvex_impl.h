@@ -175,6 +175,9 @@ struct Tarvex::Impl {
   uint32_t send_timeout_ms = kDefaultSendTimeoutMs;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;
+  gsm7::NationalChoice national;
+  // The tables of the send under way (SendLongMessage sets them for its parts).
+  gsm7::ShiftTables send_tables;
 };
 
 // Raises 5 when an argument that goes between quotation marks into a command

@@ -112,6 +112,7 @@ std::string Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::
   SMSSubmit submit;
   submit.PhoneNumber = number;
   submit.MessageText = text;
+  submit.Tables = send_tables;
   const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
   return SendDialogue(port, pdu);
 }
@@ -126,10 +127,25 @@ std::string Tarvex::SendMessage(int16_t ModemID, const std::string& PhoneNumber,
 std::string Tarvex::SendLongMessage(int16_t ModemID, const std::string& PhoneNumber,
                                     const std::u16string& MessageText) {
   Impl::SlotUse use(*impl_, ModemID);
-  if (FitsSingle(MessageText)) {
-    return impl_->SendSingle(use.port(), ModemID, PhoneNumber, MessageText);
+  Collection<std::u16string> parts;
+  // National tables hold for this send only, however it ends.
+  struct TablesReset {
+    Impl& impl;
+    ~TablesReset() { impl.send_tables = {}; }
+  } reset{*impl_};
+  if (impl_->national.mode == gsm7::NationalChoice::kOff) {
+    if (FitsSingle(MessageText)) {
+      return impl_->SendSingle(use.port(), ModemID, PhoneNumber, MessageText);
+    }
+    parts = SplitMessage(MessageText);
+  } else {
+    MessagePlan plan = PlanMessage(MessageText, impl_->national);
+    impl_->send_tables = plan.tables;
+    if (plan.parts.size() == 1) {
+      return impl_->SendSingle(use.port(), ModemID, PhoneNumber, plan.parts[0]);
+    }
+    for (std::u16string& part : plan.parts) parts.Add(std::move(part));
   }
-  const Collection<std::u16string> parts = SplitMessage(MessageText);
   const std::string reference = impl_->DrawReference();
   const auto total = static_cast<int16_t>(parts.Count());
   std::string result;
@@ -139,6 +155,8 @@ std::string Tarvex::SendLongMessage(int16_t ModemID, const std::string& PhoneNum
   }
   return result;
 }
+
+void Tarvex::SetNationalTables(gsm7::NationalChoice choice) { impl_->national = choice; }
 
 Collection<std::u16string> Tarvex::SplitMessage(const std::u16string& text) {
   Collection<std::u16string> parts;
@@ -153,6 +171,7 @@ std::string Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNum
   SMSSubmit submit;
   submit.PhoneNumber = PhoneNumber;
   submit.MessageText = part;
+  submit.Tables = impl_->send_tables;
   const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
   return impl_->SendDialogue(impl_->Port(ModemID), pdu);
 }

@@ -409,6 +409,7 @@ void AddMessageCommands(CLI::App& app, int& status) {
     std::string number;
     std::string text;
     SendOptions send;
+    std::string national = "off";
     bool old = false;
     bool all = false;
     ListOptions list;
@@ -419,8 +420,15 @@ void AddMessageCommands(CLI::App& app, int& status) {
   AddSlotOption(send, args->slot);
   send->add_option("NUMBER", args->number, "Destination, e.g. +31612345678")->required();
   send->add_option("TEXT", args->text, "The text (UTF-8); - reads it from stdin")->required();
-  send->add_flag("--single", args->send.single,
-                 "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
+  CLI::Option* single = send->add_flag(
+      "--single", args->send.single,
+      "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
+  send->add_option("--national", args->national,
+                   "National language tables for 7-bit text, as in 'tarvex pdu encode': a "
+                   "language code or auto (fewest parts); off by default")
+      ->type_name("LANG")
+      ->default_str("off")
+      ->excludes(single);
   send->add_flag("--json", args->send.json, "Print the result and the parts as JSON");
   AddTraceOption(send, args->trace);
   send->footer(
@@ -431,6 +439,7 @@ void AddMessageCommands(CLI::App& app, int& status) {
       const std::string text = args->text == "-" ? ReadAllStdin() : args->text;
       ModemSession session(SessionOptions{.trace = args->trace});
       const auto slot = static_cast<int16_t>(args->slot);
+      session.engine().SetNationalTables(gsm7::ParseNationalChoice(args->national));
       session.Open(slot);
       const int result = SendText(session, slot, args->number, text, args->send);
       session.Close();
