@@ -278,7 +278,7 @@ void AddPduCommands(CLI::App& app, int& status) {
       "  tarvex pdu encode +123 abc                     -> 001100039121F30000FF0361F118\n"
       "  tarvex pdu encode +123 abc --ref 2A --total 2 --part 2\n"
       "  tarvex pdu encode --long +31612345678 \"$(cat letter.txt)\"\n"
-      "  tarvex pdu encode --long --national tr +905321234567 'Şişli'ye gidiyorum'");
+      "  tarvex pdu encode --long --national tr +905321234567 \"Şişli'ye gidiyorum\"");
   encode->callback([encode_options, &status] { status = RunEncode(*encode_options); });
 
   auto decode_options = std::make_shared<DecodeOptions>();
