@@ -5,9 +5,6 @@
 namespace tarvex::gsm7 {
 namespace {
 
-// Marks the escape position in the default table; it has no character.
-constexpr char16_t kNoChar = 0xFFFF;
-
 // TS 23.038 6.2.1, default alphabet by septet value.
 constexpr std::array<char16_t, 128> kDefault = [] {
   std::array<char16_t, 128> t{};
@@ -234,6 +231,49 @@ size_t PackDefault(std::u16string_view text, size_t bit_offset, uint8_t* out) {
   }
   if (pending > 0) out[index++] = static_cast<uint8_t>(acc);
   return index;
+}
+
+const char16_t* DefaultTable() { return kDefault.data(); }
+const char16_t* ExtensionTable() { return kExtensionByValue.data(); }
+
+size_t EncodeInto(std::u16string_view text, ShiftTables tables, uint8_t* out, size_t capacity) {
+  if (tables.IsDefault()) return EncodeInto(text, out, capacity);
+  size_t n = 0;
+  for (char16_t c : text) {
+    const int v = SeptetForm(c, tables);
+    if (v < 0) return kNotGsm;
+    if (v < 0x80) {
+      if (n < capacity) out[n] = static_cast<uint8_t>(v);
+      ++n;
+      continue;
+    }
+    if (n + 2 <= capacity) {  // an escape pair is written whole or not at all
+      out[n] = kEscape;
+      out[n + 1] = static_cast<uint8_t>(v & 0x7F);
+    }
+    n += 2;
+  }
+  return n;
+}
+
+size_t DecodeInto(const uint8_t* septets, size_t count, char16_t* out, ShiftTables tables) {
+  if (tables.IsDefault()) return DecodeInto(septets, count, out);
+  const char16_t* locking = LockingShiftTable(tables.locking);
+  const char16_t* single = SingleShiftTable(tables.single);
+  const auto shown = [](char16_t c) { return c == kNoChar ? u' ' : c; };
+  size_t n = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t s = septets[i] & 0x7F;
+    if (s != kEscape) {
+      out[n++] = shown(locking[s]);
+    } else if (i + 1 == count) {
+      out[n++] = u' ';
+    } else {
+      const uint8_t next = septets[++i] & 0x7F;
+      out[n++] = single[next] != kNoChar ? single[next] : shown(locking[next]);
+    }
+  }
+  return n;
 }
 
 std::u16string FromSeptets(const uint8_t* septets, size_t count) {

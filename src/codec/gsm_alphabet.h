@@ -10,9 +10,19 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/national_tables.h"
+
 namespace tarvex::gsm7 {
 
 inline constexpr uint8_t kEscape = 27;
+// Marks a table position without a character (the escape position of a
+// locking-shift table, the gaps of a single-shift table).
+inline constexpr char16_t kNoChar = 0xFFFF;
+
+// The default alphabet and its extension table, 128 positions each, as the
+// national tables are laid out (see codec/national_tables.h).
+const char16_t* DefaultTable();
+const char16_t* ExtensionTable();
 
 // Septets one UTF-16 unit costs: 1 (default table), 2 (extension table), or 0
 // when the alphabet cannot carry it (the text must then go as UCS2).
@@ -45,5 +55,12 @@ size_t DecodeInto(const uint8_t* septets, size_t count, char16_t* out);
 // octets used.  Returns kNotGsm, with out half-written, as soon as a unit
 // needs the extension table or is not in the alphabet.
 size_t PackDefault(std::u16string_view text, size_t bit_offset, uint8_t* out);
+
+// The same through a pair of national tables (the default pair takes the
+// forms above).  Decoding follows TS 23.038 6.2.1.1: an escape before a
+// position the single-shift table leaves empty gives the locking table's
+// character there, a second escape or an empty locking position a space.
+size_t EncodeInto(std::u16string_view text, ShiftTables tables, uint8_t* out, size_t capacity);
+size_t DecodeInto(const uint8_t* septets, size_t count, char16_t* out, ShiftTables tables);
 
 }  // namespace tarvex::gsm7

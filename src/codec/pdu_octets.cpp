@@ -193,11 +193,11 @@ size_t DigitsToSemiOctets(std::string_view digits, uint8_t* out) {
 namespace tarvex::codec_detail {
 
 size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t header_octets,
-                     Coding coding, uint8_t* dcs, uint8_t* out) {
+                     Coding coding, uint8_t* dcs, uint8_t* out, gsm7::ShiftTables tables) {
   if (coding == Coding::kAuto) {
     const size_t skip = header_octets == 0 ? 0 : HeaderSeptets(header_octets);
     const size_t capacity = 160 - skip;
-    if (text.size() <= capacity) {
+    if (text.size() <= capacity && tables.IsDefault()) {
       const size_t octets = (7 * (skip + text.size()) + 7) / 8;
       std::memset(out + 1, 0, octets);
       if (header_octets != 0) std::memcpy(out + 1, header, header_octets);
@@ -208,7 +208,10 @@ size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t hea
       }
     }
     uint8_t septets[160];
-    const size_t n = gsm7::EncodeInto(text, septets, capacity);
+    const size_t n = gsm7::EncodeInto(text, tables, septets, capacity);
+    if (n == gsm7::kNotGsm && !tables.IsDefault()) {
+      throw Error(kInvalidArgument, "the text has a character the chosen national tables lack");
+    }
     if (n != gsm7::kNotGsm) {
       if (n > capacity) {
         throw Error(kInvalidArgument, "text too long: " + std::to_string(n) + " septets, at most " +

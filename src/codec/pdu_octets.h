@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "codec/national_tables.h"
 #include "codec/sms_deliver.h"
 
 namespace tarvex::codec_detail {
@@ -82,9 +83,10 @@ enum class Coding { kAuto, kUcs2, kEightBit };
 // length octet, or empty) and the text's TP-DCS at *dcs; returns the octets
 // written at out.  Capacities: 160 septets, 140 octets, less the header (and
 // its fill bits).  Raises error 5 when the text does not fit.  out must hold
-// 1 + kMaxUserDataOctets octets.
+// 1 + kMaxUserDataOctets octets.  National tables (the header names them)
+// make kAuto write 7-bit through them; a unit they lack raises error 5.
 size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t header_octets,
-                     Coding coding, uint8_t* dcs, uint8_t* out);
+                     Coding coding, uint8_t* dcs, uint8_t* out, gsm7::ShiftTables tables = {});
 
 // Appends the semi-octets of a digit text ("123" -> 21 F3 as octets) and
 // returns the count written.  Digits only; the caller has checked them.

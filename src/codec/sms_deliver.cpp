@@ -115,12 +115,15 @@ struct Concatenation {
   size_t ref_length = 0;
   int total = 0;
   int sequence = 0;
+  gsm7::ShiftTables tables;
 };
 
 // Walks the user data header (TS 23.040 9.2.3.24) by its element lengths.  The
 // first valid concatenation element (00: 8-bit reference, 08: 16-bit) gives
 // the facts; one with a zero count, a zero sequence number or a number past
-// the count is ignored, as receivers must.
+// the count is ignored, as receivers must.  The national shift elements (24
+// single shift, 25 locking shift) name the tables, the last of each kind
+// counting; a language without such a table leaves the default one.
 Concatenation ReadHeader(const uint8_t* header, size_t header_octets) {
   Concatenation c;
   size_t i = 1;
@@ -134,6 +137,11 @@ Concatenation ReadHeader(const uint8_t* header, size_t header_octets) {
     const uint8_t* data = header + i + 2;
     const bool eight_bit = id == 0x00 && length == 3;
     const bool sixteen_bit = id == 0x08 && length == 4;
+    if (id == 0x24 && length == 1) {
+      c.tables.single = gsm7::HasSingleShift(data[0]) ? data[0] : 0;
+    } else if (id == 0x25 && length == 1) {
+      c.tables.locking = gsm7::HasLockingShift(data[0]) ? data[0] : 0;
+    }
     if (!c.present && (eight_bit || sixteen_bit)) {
       const int total = data[length - 2];
       const int sequence = data[length - 1];
@@ -228,7 +236,7 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
     const size_t skip = header_octets == 0 ? 0 : codec_detail::HeaderSeptets(header_octets);
     uint8_t septets[kMaxUnits];
     codec_detail::UnpackSeptets(ud, 7 * skip, units - skip, septets);
-    length = gsm7::DecodeInto(septets, units - skip, text);
+    length = gsm7::DecodeInto(septets, units - skip, text, concat.tables);
   } else if (alphabet == Alphabet::kUcs2) {
     // UTF-16 big-endian; surrogate pairs stay pairs.  An odd last octet is
     // half a unit and is dropped.
@@ -247,6 +255,8 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
   multi_part_ref_.assign(concat.ref, concat.ref_length);
   multi_part_count_ = static_cast<int16_t>(concat.total);
   multi_part_number_ = static_cast<int16_t>(concat.sequence);
+  // Only 7-bit text is read through the tables.
+  tables_ = alphabet == Alphabet::kGsm7 ? concat.tables : gsm7::ShiftTables{};
 }
 
 }  // namespace tarvex

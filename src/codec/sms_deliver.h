@@ -3,7 +3,8 @@
 //
 // The eight properties in the host's order, plus a few facts for the tool.
 // Decode honours TP-DCS (7-bit, 8-bit, UCS2), walks the user data header for
-// the 8-bit and 16-bit concatenation elements, reads alphanumeric senders, and
+// the 8-bit and 16-bit concatenation elements and the national language shift
+// elements (7-bit text through national tables), reads alphanumeric senders, and
 // also accepts a stored SMS-SUBMIT (destination as PhoneNumber, time zero).
 // Failures raise 5 (no CR LF, malformed structure) or 13 (bad hex or a field
 // beyond the end); properties assigned before the failing step keep their new
@@ -12,6 +13,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "codec/national_tables.h"
 
 namespace tarvex {
 
@@ -50,6 +53,8 @@ class SMSDeliver {
   int DataCoding() const { return data_coding_; }  // TP-DCS octet
   int SenderType() const { return sender_type_; }  // type-of-address octet
   bool IsSubmit() const { return is_submit_; }     // a stored outgoing message
+  // The tables the text was read through (language identifiers, 0 default).
+  gsm7::ShiftTables Tables() const { return tables_; }
 
   // Leaves the argument holding the PDU alone (the text after the first CR LF).
   void Decode(std::string& SMSDeliverPDU);
@@ -66,6 +71,7 @@ class SMSDeliver {
   int data_coding_ = 0;
   int sender_type_ = 0;
   bool is_submit_ = false;
+  gsm7::ShiftTables tables_;
 };
 
 // How Decode reads the user data of a TP-DCS octet: "GSM7", "8bit" or "UCS2".

@@ -81,6 +81,23 @@ size_t WriteHead(uint8_t first_octet, const Destination& to, uint8_t* pdu) {
   return n;
 }
 
+// Appends the shift elements of the tables to a header whose length octet
+// comes first, and updates that octet.
+size_t AddShiftElements(gsm7::ShiftTables tables, uint8_t* header, size_t octets) {
+  if (gsm7::HasSingleShift(tables.single)) {  // TS 23.040 9.2.3.24.15
+    header[octets++] = 0x24;
+    header[octets++] = 0x01;
+    header[octets++] = static_cast<uint8_t>(tables.single);
+  }
+  if (gsm7::HasLockingShift(tables.locking)) {  // TS 23.040 9.2.3.24.16
+    header[octets++] = 0x25;
+    header[octets++] = 0x01;
+    header[octets++] = static_cast<uint8_t>(tables.locking);
+  }
+  header[0] = static_cast<uint8_t>(octets - 1);
+  return octets;
+}
+
 std::string ToHex(const uint8_t* pdu, size_t octets) {
   std::string hex(2 * octets, '\0');
   codec_detail::OctetsToHex(pdu, octets, hex.data());
@@ -91,12 +108,15 @@ std::string ToHex(const uint8_t* pdu, size_t octets) {
 
 std::string SMSSubmit::Encode() {
   const Destination to = NormalisedNumber(PhoneNumber);
+  uint8_t header[7] = {0};
+  const size_t header_octets = AddShiftElements(Tables, header, 1);
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x11, to, pdu);  // SMS-SUBMIT, relative TP-VP
+  // SMS-SUBMIT, relative TP-VP, TP-UDHI when the header names tables
+  size_t n = WriteHead(header_octets > 1 ? 0x51 : 0x11, to, pdu);
   const size_t dcs = n++;
   pdu[n++] = 0xFF;  // TP-VP: the longest relative period
-  n += codec_detail::WriteUserData(MessageText, nullptr, 0, codec_detail::Coding::kAuto, &pdu[dcs],
-                                   pdu + n);
+  n += codec_detail::WriteUserData(MessageText, header, header_octets > 1 ? header_octets : 0,
+                                   codec_detail::Coding::kAuto, &pdu[dcs], pdu + n, Tables);
   PhoneNumber = to.digits;
   return ToHex(pdu, n);
 }
@@ -112,7 +132,7 @@ std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, in
                 "count and part number from 1 to 255");
   }
   // TS 23.040 9.2.3.24.1: concatenated short messages, 8-bit reference.
-  const uint8_t header[6] = {
+  uint8_t header[12] = {
       0x05,
       0x00,
       0x03,
@@ -120,11 +140,12 @@ std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, in
                            codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])]),
       static_cast<uint8_t>(Total),
       static_cast<uint8_t>(ThisPart)};
+  const size_t header_octets = AddShiftElements(Tables, header, 6);
   uint8_t pdu[kMaxPduOctets];
   size_t n = WriteHead(0x41, to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
   const size_t dcs = n++;
-  n += codec_detail::WriteUserData(MessageText, header, sizeof header, codec_detail::Coding::kAuto,
-                                   &pdu[dcs], pdu + n);
+  n += codec_detail::WriteUserData(MessageText, header, header_octets, codec_detail::Coding::kAuto,
+                                   &pdu[dcs], pdu + n, Tables);
   PhoneNumber = to.digits;
   return ToHex(pdu, n);
 }

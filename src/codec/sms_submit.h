@@ -6,12 +6,17 @@
 // septets (TP-DCS 00); any other text goes as UCS2 (TP-DCS 08).  Encode makes a
 // single message (first octet 11, TP-VP FF); EncodeLongSMS one part of a
 // concatenated message (first octet 41, 8-bit reference header 05 00 03).
+// With national Tables set (the tool's --national; the COM face never sets
+// them) the header also names them (TS 23.040 9.2.3.24.15 and .16), and a
+// single message then has a header too (first octet 51).
 //
 // Private to the engine: the send operations make one per message or part.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "codec/national_tables.h"
 
 namespace tarvex {
 
@@ -30,6 +35,9 @@ class SMSSubmit {
   // here (without "+" or "00").
   std::string PhoneNumber;
   std::u16string MessageText;
+  // The tables the 7-bit text goes through; the default pair unless a caller
+  // chose national ones.  A text they cannot carry raises error 5.
+  gsm7::ShiftTables Tables;
 
   // Both raise error 5 for a bad number or a text longer than the message (or
   // part) can carry, and then build nothing.

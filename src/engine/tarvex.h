@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/national_tables.h"
 #include "common/collection.h"
 #include "engine/reply.h"
 #include "platform/clock.h"
@@ -128,6 +129,11 @@ class Tarvex {
   // most kMaxIndications are held; older ones give way).
   static constexpr size_t kMaxIndications = 1024;
   std::vector<Indication> TakeIndications();
+
+  // Whether SendLongMessage may write 7-bit text through national language
+  // tables (the tool's --national).  Off until set; the COM face never sets it,
+  // so its hosts keep the default alphabet and UCS2.
+  void SetNationalTables(gsm7::NationalChoice choice);
 
   // The slot's port object; an index outside 0..4 raises 9.
   SerialPort& Device(int16_t index);

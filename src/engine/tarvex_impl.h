@@ -184,6 +184,9 @@ struct Tarvex::Impl {
   std::deque<Indication> indications;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;
+  gsm7::NationalChoice national;
+  // The tables of the send under way (SendLongMessage sets them for its parts).
+  gsm7::ShiftTables send_tables;
 };
 
 // The argument guard, run on every argument the engine puts into a command

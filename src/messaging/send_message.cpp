@@ -9,6 +9,7 @@
 // long send; no further part is written.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "codec/gsm_alphabet.h"
 #include "codec/sms_submit.h"
@@ -135,6 +136,7 @@ PartReport Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::s
   SMSSubmit submit;
   submit.PhoneNumber = number;
   submit.MessageText = text;
+  submit.Tables = send_tables;
   const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
   return SendDialogue(port, slot, pdu);
 }
@@ -156,23 +158,39 @@ void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
                       const std::u16string& MessageText, bool single, SendReport& report) {
   report = SendReport{};
   Impl::SlotUse use(*impl_, ModemID);
+  // National tables hold for this send only, however it ends.
+  struct TablesReset {
+    Impl& impl;
+    ~TablesReset() { impl.send_tables = {}; }
+  } reset{*impl_};
   report.text = single ? CutToOneMessage(MessageText) : MessageText;
-  if (single || FitsSingle(MessageText)) {
+  std::vector<std::u16string> parts;
+  if (single || impl_->national.mode == gsm7::NationalChoice::kOff) {
+    if (single || FitsSingle(MessageText)) {
+      parts.push_back(report.text);
+    } else {
+      const Collection<std::u16string> split = SplitMessage(MessageText);
+      for (int32_t i = 1; i <= split.Count(); ++i) parts.push_back(split.Item(i));
+    }
+  } else {
+    MessagePlan plan = PlanMessage(MessageText, impl_->national);
+    impl_->send_tables = plan.tables;
+    parts = std::move(plan.parts);
+  }
+  if (parts.size() == 1) {
     report.total = 1;
     report.parts.emplace_back().part = 1;
-    const std::u16string text = report.text;
-    report.parts.back() = impl_->SendSingle(use.port(), ModemID, PhoneNumber, text);
+    report.parts.back() = impl_->SendSingle(use.port(), ModemID, PhoneNumber, parts[0]);
     report.parts.back().part = 1;
-    report.parts.back().text = text;
+    report.parts.back().text = parts[0];
     return;
   }
-  const Collection<std::u16string> parts = SplitMessage(MessageText);
   const std::string reference = impl_->DrawReference();
-  report.total = static_cast<int16_t>(parts.Count());
+  report.total = static_cast<int16_t>(parts.size());
   for (int16_t i = 1; i <= report.total; ++i) {
     report.parts.emplace_back().part = i;
     report.parts.back() =
-        SendMessagePart(ModemID, PhoneNumber, reference, parts.Item(i), report.total, i);
+        SendMessagePart(ModemID, PhoneNumber, reference, parts[i - 1], report.total, i);
     if (report.parts.back().outcome != Answer::kDone) break;
   }
 }
@@ -192,6 +210,8 @@ std::string Tarvex::SendLongMessage(int16_t ModemID, const std::string& PhoneNum
   return report.Result();
 }
 
+void Tarvex::SetNationalTables(gsm7::NationalChoice choice) { impl_->national = choice; }
+
 Collection<std::u16string> Tarvex::SplitMessage(const std::u16string& text) {
   Collection<std::u16string> parts;
   for (std::u16string& part : SplitForParts(text)) parts.Add(std::move(part));
@@ -205,6 +225,7 @@ PartReport Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumb
   SMSSubmit submit;
   submit.PhoneNumber = PhoneNumber;
   submit.MessageText = part;
+  submit.Tables = impl_->send_tables;
   const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
   PartReport report = impl_->SendDialogue(impl_->Port(ModemID), ModemID, pdu);
   report.part = ThisPart;

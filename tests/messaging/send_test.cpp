@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/sms_deliver.h"
 #include "codec/sms_submit.h"
 #include "engine/engine_fixture.h"
 
@@ -230,6 +231,31 @@ TEST_F(SendTest, APartThatIsNotAcceptedEndsTheLongMessage) {
   EXPECT_EQ(report.parts[1].outcome, Answer::kRefused);
   EXPECT_EQ(report.parts[1].error.number, 38);
   EXPECT_EQ(report.parts[1].text, Repeat(u"y", 153));
+}
+
+// Only the tool turns national tables on: then each part of a long send names
+// them (149 septets and an 11-septet header fill 140 octets as 153 and 7 do),
+// while SendMessage stays on the default alphabet and UCS2.
+TEST_F(SendTest, NationalTablesGoOnlyWhereAsked) {
+  engine().SetNationalTables({gsm7::NationalChoice::kLanguage, 1});
+  const std::u16string text = Repeat(u"\u011F", 298);  // two parts through Turkish locking shift
+  for (int i = 0; i < 2; ++i) ScriptAccepted(Pdu(Repeat(u"y", 153), 2, 1).size());
+  EXPECT_EQ(engine().SendLongMessage(1, "12345", text), "OK");
+  ExpectScriptMet();
+  ASSERT_EQ(events_.size(), 2u);
+  EXPECT_EQ(events_[1], (Progress{1, 2, 2, Repeat(u"\u011F", 149)}));
+  for (const std::string& pdu : PdusWritten()) {
+    SMSDeliver part;
+    std::string entry = "1\r\n" + pdu;
+    part.Decode(entry);
+    EXPECT_EQ(part.Tables(), (gsm7::ShiftTables{1, 0}));
+    EXPECT_EQ(part.MessageText(), Repeat(u"\u011F", 149));
+  }
+  modem().ClearLog();
+  std::u16string one = u"\u011F";
+  ScriptAccepted(Pdu(one).size());
+  EXPECT_EQ(engine().SendMessage(1, "12345", one), "OK");
+  EXPECT_EQ(PdusWritten(), std::vector<std::string>{Pdu(one)});
 }
 
 }  // namespace

@@ -495,6 +495,7 @@ void AddMessageCommands(CLI::App& app, int& status) {
     std::string text;
     bool lossy = false;
     SendOptions send;
+    std::string national = "off";
     bool old = false;
     bool all = false;
     ListOptions list;
@@ -505,8 +506,15 @@ void AddMessageCommands(CLI::App& app, int& status) {
   AddSlotOption(send, args->slot);
   send->add_option("NUMBER", args->number, "Destination, e.g. +31612345678")->required();
   send->add_option("TEXT", args->text, "The text (UTF-8); - reads it from stdin")->required();
-  send->add_flag("--single", args->send.single,
-                 "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
+  CLI::Option* single = send->add_flag(
+      "--single", args->send.single,
+      "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
+  send->add_option("--national", args->national,
+                   "National language tables for 7-bit text, as in 'tarvex pdu encode': a "
+                   "language code or auto (fewest parts); off by default")
+      ->type_name("LANG")
+      ->default_str("off")
+      ->excludes(single);
   send->add_flag("--json", args->send.json,
                  "Print one JSON object: the result, each part's result and reference, the error");
   send->add_flag("--lossy", args->lossy,
@@ -526,6 +534,7 @@ void AddMessageCommands(CLI::App& app, int& status) {
         text = args->text == "-" ? CheckedText(ReadAllStdin(), args->lossy, "on stdin")
                                  : CheckedText(args->text, args->lossy, "argument");
         session = std::make_unique<ModemSession>(SessionOptions{.trace = args->trace});
+        session->engine().SetNationalTables(gsm7::ParseNationalChoice(args->national));
         session->Open(slot);
       } catch (const std::exception& e) {
         if (args->send.json) PrintSendFailure(args->number, e);

@@ -38,6 +38,8 @@ nlohmann::ordered_json EntryJson(const SMSDeliver& m) {
   j["Alphabet"] = DataCodingAlphabet(m.DataCoding());
   j["SenderType"] = mdlConverter::ByteToHex(m.SenderType() & 0xFF);
   j["MessageType"] = m.IsSubmit() ? "SMS-SUBMIT" : "SMS-DELIVER";
+  j["Tables"] = {{"LockingShift", gsm7::LanguageCode(m.Tables().locking)},
+                 {"SingleShift", gsm7::LanguageCode(m.Tables().single)}};
   return j;
 }
 

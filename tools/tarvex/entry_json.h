@@ -19,7 +19,8 @@ std::string FormatTimeZone(int zone_quarters);
 // "MessageID", "PhoneNumber", "MessageTime", "MessageText" (UTF-8),
 // "MultiPartSMS", "MultiPartSMSRef", "MultiPartSMSCount", "MultiPartSMSNumber",
 // and "TimeZone", "DataCoding" and "SenderType" (two hex digits), "Alphabet",
-// "MessageType": the same object `tarvex pdu decode --json` prints.
+// "MessageType", "Tables" (the national tables the text was read through):
+// the same object `tarvex pdu decode --json` prints.
 nlohmann::ordered_json EntryJson(const SMSDeliver& message);
 // One line of JSON.  Bytes that are not UTF-8 (a modem's line noise in a PDU
 // or an answer) become U+FFFD instead of aborting the output.
