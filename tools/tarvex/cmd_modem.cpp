@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "codec/ussd_text.h"
 #include "commands.h"
 #include "entry_json.h"
 #include "modem_actions.h"
@@ -61,10 +62,16 @@ int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_
             bool json) {
   const std::string answer = session.engine().SendCommand(slot, code, timeout_ms);
   const int status = StatusForResult(answer);
+  // Hex from the modem is shown as the text it carries; Result stays the engine's.
+  const UssdText shown = DecodeUssdText(answer, std::nullopt);
   if (json) {
-    PrintJson({{"Command", code}, {"Result", answer}});
+    PrintJson({{"Command", code},
+               {"Result", answer},
+               {"Text", shown.text},
+               {"Coding", shown.coding},
+               {"Raw", shown.raw}});
   } else if (status == kExitOk) {
-    std::cout << (answer.empty() ? "(the network answered without text)" : answer) << "\n";
+    std::cout << (answer.empty() ? "(the network answered without text)" : shown.text) << "\n";
   }
   if (status == kExitFailure) {
     std::cerr << "tarvex: the modem refused the USSD request " << code << " (ERROR)\n";
