@@ -5,8 +5,9 @@
 // store (TARVEX_STATE_DIR moves it).
 //
 // The dialog itself reports nothing; the command line must, so after Apply or
-// Remove it reads the slot back and fails (exit 5) when the store did not take
-// the change, for example without write access to the machine-wide database.
+// Remove it asks the store whether the change landed and fails (exit 5) when
+// it did not, for example without write access to the machine-wide database.
+// (Reading the slot back would not tell: another writer may change it first.)
 // Apply writes the port, baud rate and name in one transaction and Remove
 // deletes them in one, so a reader or a kill sees the old slot or the new.
 #include <iostream>
@@ -75,10 +76,7 @@ int SlotSet(int slot, const std::string& port, const std::string& baud,
   const std::string expected_name = blank ? form.cboModemID().Text() : field;
   form.Press(frmSetting::kApply);
 
-  const auto n = static_cast<int16_t>(slot);
-  if (mdlPublic::GetPortSetting(*registry, n) != port ||
-      mdlPublic::GetBaudRateSetting(*registry, n) != baud ||
-      mdlPublic::GetDeviceNameSetting(*registry, n) != expected_name) {
+  if (!registry->WriteProblem(kRegLocalMachine).empty()) {
     std::cerr << "tarvex slot set: slot " << slot << " was not saved: " << WriteFailure(*registry)
               << "\n";
     return kExitError;
@@ -111,10 +109,7 @@ int SlotRemove(int slot) {
   }
   form.Press(frmSetting::kRemove);
 
-  const auto n = static_cast<int16_t>(slot);
-  if (!mdlPublic::GetPortSetting(*registry, n).empty() ||
-      !mdlPublic::GetBaudRateSetting(*registry, n).empty() ||
-      !mdlPublic::GetDeviceNameSetting(*registry, n).empty()) {
+  if (!registry->WriteProblem(kRegLocalMachine).empty()) {
     std::cerr << "tarvex slot remove: slot " << slot
               << " was not removed: " << WriteFailure(*registry) << "\n";
     return kExitError;

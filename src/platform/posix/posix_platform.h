@@ -70,7 +70,8 @@ class SqliteRegistry : public RegistryBackend {
   // and what to do; "" when they can (a database that does not exist yet
   // holds nothing and is no problem).
   std::string ReadProblem(RegHandle root);
-  // Why the last write under `root` failed; "" when none did.
+  // Why the last write under `root` failed; "" when none did since the last
+  // BeginWrites, so after a group it tells whether the group landed.
   std::string WriteProblem(RegHandle root) const;
 
   RegStatus OpenKey(RegHandle parent, const std::string& path, RegHandle* result) override;

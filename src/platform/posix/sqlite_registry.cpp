@@ -223,29 +223,29 @@ bool SqliteRegistry::Ready(Db& db, bool for_write) {
 // damaged, never "new".  link() does not replace a database another writer
 // linked first.
 bool SqliteRegistry::Create(Db& db) {
-  db.write_problem = "cannot create the settings store " + db.path;
-  if (!MakeDirs(DirName(db.path))) {
-    db.write_problem += ": cannot make its directory: " + std::string(std::strerror(errno));
+  auto failed = [&db](const std::string& why) {
+    db.write_problem = "cannot create the settings store " + db.path + ": " + why;
     return false;
+  };
+  if (!MakeDirs(DirName(db.path))) {
+    return failed("cannot make its directory: " + std::string(std::strerror(errno)));
   }
   std::string temp = db.path + ".new-XXXXXX";
   const int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    db.write_problem += ": " + std::string(std::strerror(errno));
-    return false;
-  }
+  if (fd < 0) return failed(std::strerror(errno));
   close(fd);
   sqlite3* conn = nullptr;
   bool made = sqlite3_open_v2(temp.c_str(), &conn, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
               Exec(conn, "PRAGMA journal_mode=DELETE") && Exec(conn, kSchema);
+  const std::string why = made ? "" : conn ? sqlite3_errmsg(conn) : "out of memory";
   sqlite3_close_v2(conn);
-  made = made && chmod(temp.c_str(), db.file_mode) == 0;
-  if (made && link(temp.c_str(), db.path.c_str()) != 0 && errno != EEXIST) {
-    db.write_problem += ": " + std::string(std::strerror(errno));
-    made = false;
-  }
+  if (made && chmod(temp.c_str(), db.file_mode) != 0) made = false;
+  const int linked = made ? link(temp.c_str(), db.path.c_str()) : 0;
+  const int err = errno;
   unlink(temp.c_str());
-  return made;
+  if (!made) return failed(why.empty() ? std::strerror(err) : why);
+  if (linked != 0 && err != EEXIST) return failed(std::strerror(err));
+  return true;
 }
 
 // A file that is no database, fails SQLite's own check, or lacks the tables
@@ -345,6 +345,7 @@ RegStatus SqliteRegistry::BeginWrites(RegHandle root) {
   Db* db = DbFor(root);
   if (!db) return kRegInvalidHandle;
   if (group_) return kRegAccessDenied;  // one group at a time
+  db->write_problem.clear();            // WriteProblem() now speaks of this group
   if (!BeginWrite(*db)) return kRegAccessDenied;
   db->in_group = true;
   group_ = db;
