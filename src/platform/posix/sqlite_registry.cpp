@@ -256,21 +256,25 @@ bool SqliteRegistry::Validate(Db& db) {
   const int rc = check.Step();
   if (rc != SQLITE_ROW) {
     const int code = sqlite3_extended_errcode(db.conn);
-    const std::string why = sqlite3_errmsg(db.conn);
-    if (code == SQLITE_READONLY_ROLLBACK) {
-      db.read_problem = "cannot read the settings store " + db.path +
-                        ": a change to it was cut off and only a user who may write it can undo "
-                        "that; run 'tarvex slots' once as that user (root)";
-    } else if ((code & 0xFF) == SQLITE_BUSY) {
-      db.read_problem =
-          "cannot read the settings store " + db.path + ": another program kept it locked";
-    } else if ((code & 0xFF) == SQLITE_CANTOPEN || (code & 0xFF) == SQLITE_PERM ||
-               (code & 0xFF) == SQLITE_IOERR) {
-      db.read_problem = "cannot read the settings store " + db.path + ": " + why;
-    } else {
+    std::string why = sqlite3_errmsg(db.conn);
+    if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB) {
       db.damaged = true;
       db.read_problem = Damaged(db.path, why);
+      db.write_problem = db.read_problem;
+      return false;
     }
+    constexpr const char* kAsWriter = "; run 'tarvex slots' once as a user who may write it (root)";
+    if (code == SQLITE_READONLY_ROLLBACK) {
+      why = "a change to it was cut off, and only a user who may write it can undo that";
+      why += kAsWriter;
+    } else if ((code & 0xFF) == SQLITE_READONLY) {
+      // Earlier versions left the store in WAL mode, which readers must write.
+      why = "it is still in the WAL mode of an earlier version, which its next writer changes";
+      why += kAsWriter;
+    } else if ((code & 0xFF) == SQLITE_BUSY) {
+      why = "another program kept it locked";
+    }
+    db.read_problem = "cannot read the settings store " + db.path + ": " + why;
     db.write_problem = db.read_problem;
     return false;
   }
