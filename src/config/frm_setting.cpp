@@ -182,13 +182,19 @@ void frmSetting::cmdCommand_Click(int16_t Index) {
       user_settings_.SaveSetting(kUserApp, section, kUserPortKey, comm_port_.Text());
       user_settings_.SaveSetting(kUserApp, section, kUserBaudRateKey, baud_rate_.Text());
       TRegistry registry(registry_);
-      registry.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvp" + suffix,
-                          comm_port_.Text());
-      registry.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvb" + suffix,
-                          baud_rate_.Text());
       const std::string name =
           TrimBlanks(device_name_, kSpace).empty() ? modem_id_.Text() : device_name_;
-      registry.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + suffix, name);
+      // The slot's three values change together or not at all, so a reader
+      // never pairs the new port with the old name.
+      RegistryWriteGroup group(registry_, kHkeyLocalMachine);
+      if (group.begun()) {
+        registry.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvp" + suffix,
+                            comm_port_.Text());
+        registry.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvb" + suffix,
+                            baud_rate_.Text());
+        registry.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + suffix, name);
+        group.Commit();
+      }
       LoadSlotSettings();
       break;
     }
@@ -198,9 +204,13 @@ void frmSetting::cmdCommand_Click(int16_t Index) {
       user_settings_.DeleteSetting(kUserApp, section, kUserPortKey);
       user_settings_.DeleteSetting(kUserApp, section, kUserBaudRateKey);
       TRegistry registry(registry_);
-      registry.DelSetting(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvp" + suffix);
-      registry.DelSetting(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvb" + suffix);
-      registry.DelSetting(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + suffix);
+      RegistryWriteGroup group(registry_, kHkeyLocalMachine);
+      if (group.begun()) {
+        registry.DelSetting(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvp" + suffix);
+        registry.DelSetting(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvb" + suffix);
+        registry.DelSetting(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn" + suffix);
+        group.Commit();
+      }
       LoadSlotSettings();
       break;
     }

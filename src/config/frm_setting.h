@@ -12,7 +12,8 @@
 // Ownership: the model borrows the registry and the per-user store; both must
 // outlive it.  One thread.  Failures: none are reported; a write that the store
 // refuses simply has no effect, and the reload after Apply or Remove shows what
-// is really stored.
+// is really stored.  Apply and Remove change a slot's three machine-wide values
+// as one group of writes, so no reader and no crash sees half of them.
 #pragma once
 
 #include <array>

@@ -11,6 +11,11 @@
 //   small it returns kRegMoreData and the size needed;
 // - status 0 is success, anything else a Windows error code.
 //
+// Writes under one root may be grouped (BeginWrites .. EndWrites) so that they
+// land together or not at all: one slot's port, baud rate and name, one port
+// mapping.  The Windows registry has no such groups; its backend writes as it
+// goes, which is all that registry offers a program.
+//
 // Implementations: the real registry (Windows), SQLite (POSIX), memory (tests).
 #pragma once
 
@@ -64,6 +69,41 @@ class RegistryBackend {
                               uint32_t* /*type*/, std::vector<uint8_t>* /*data*/) {
     return kRegNoMoreItems;
   }
+
+  // Starts a group of writes under `root` (a predefined root): until
+  // EndWrites, writes there are seen by nobody else, and a process that dies
+  // meanwhile leaves none of them behind.  One group at a time.
+  virtual RegStatus BeginWrites(RegHandle /*root*/) { return kRegSuccess; }
+  // Ends the group: its writes land when `commit` holds and none of them
+  // failed; otherwise they are undone.  Success only when they landed.
+  virtual RegStatus EndWrites(bool /*commit*/) { return kRegSuccess; }
+};
+
+// A group of writes as a scope: undone unless Commit() is called.  When the
+// group cannot begin (the store is busy beyond its wait, or not writable),
+// begun() is false and the caller writes nothing, so no half of a change is
+// written outside a group.
+class RegistryWriteGroup {
+ public:
+  RegistryWriteGroup(RegistryBackend& backend, RegHandle root)
+      : backend_(backend), open_(backend.BeginWrites(root) == kRegSuccess) {}
+  ~RegistryWriteGroup() {
+    if (open_) backend_.EndWrites(false);
+  }
+  RegistryWriteGroup(const RegistryWriteGroup&) = delete;
+  RegistryWriteGroup& operator=(const RegistryWriteGroup&) = delete;
+
+  bool begun() const { return open_; }
+  // True when every write of the group landed.
+  bool Commit() {
+    if (!open_) return false;
+    open_ = false;
+    return backend_.EndWrites(true) == kRegSuccess;
+  }
+
+ private:
+  RegistryBackend& backend_;
+  bool open_;
 };
 
 }  // namespace tarvex

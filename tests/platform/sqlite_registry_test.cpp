@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,21 +156,25 @@ pid_t Spawn(const std::string& machine, const std::string& user, Body body) {
 bool ExitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues) {
-  constexpr int kNames = 150;
-  constexpr int kRounds = 120;
+  constexpr int kNameWriters = 7;
+  constexpr int kNames = 20;  // per name writer
+  constexpr int kRounds = 40;
   constexpr uint32_t kSize = 64 * 1024;
   auto reg = Open();
   ASSERT_EQ(Set(*reg, kRegLocalMachine, "Big", "blob", kRegBinary, Bytes(kSize, 0)), kRegSuccess);
-  // Two processes compete for the write lock: one adds many small values, the
-  // other rewrites one large value again and again.
-  const pid_t names = Spawn(MachineDb(), UserDb(), [](SqliteRegistry& child) {
-    for (int i = 0; i < kNames; ++i) {
-      const std::string name = "n" + std::to_string(i);
-      const Bytes text(name.begin(), name.end());
-      if (Set(child, kRegLocalMachine, "Shared", name, kRegSz, text) != kRegSuccess) return false;
-    }
-    return true;
-  });
+  // Eight processes compete for the write lock, none may be refused: seven add
+  // small values, one rewrites a large value again and again.
+  std::vector<pid_t> names;
+  for (int w = 0; w < kNameWriters; ++w) {
+    names.push_back(Spawn(MachineDb(), UserDb(), [w](SqliteRegistry& child) {
+      for (int i = 0; i < kNames; ++i) {
+        const std::string name = "n" + std::to_string(w * kNames + i);
+        const Bytes text(name.begin(), name.end());
+        if (Set(child, kRegLocalMachine, "Shared", name, kRegSz, text) != kRegSuccess) return false;
+      }
+      return true;
+    }));
+  }
   const pid_t blobs = Spawn(MachineDb(), UserDb(), [](SqliteRegistry& child) {
     for (int round = 1; round <= kRounds; ++round) {
       if (Set(child, kRegLocalMachine, "Big", "blob", kRegBinary,
@@ -179,7 +184,7 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues)
     }
     return true;
   });
-  ASSERT_TRUE(names > 0 && blobs > 0);
+  ASSERT_TRUE(names.back() > 0 && blobs > 0);
 
   // Read as fast as possible meanwhile: every value read must be one whole
   // version, never a mix of two, and never an older one.
@@ -200,13 +205,103 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues)
   EXPECT_TRUE(ExitedCleanly(status));
   EXPECT_EQ(Get(*reg, kRegLocalMachine, "Big", "blob"),
             "3:" + std::string(kSize, static_cast<char>(kRounds)));
-  ASSERT_EQ(waitpid(names, &status, 0), names);
-  EXPECT_TRUE(ExitedCleanly(status));
-  EXPECT_EQ(reg->EnumStringValues(kRegLocalMachine, "shared").size(), size_t{kNames});
-  for (int i = 0; i < kNames; ++i) {
+  for (pid_t pid : names) {
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(ExitedCleanly(status));
+  }
+  EXPECT_EQ(reg->EnumStringValues(kRegLocalMachine, "shared").size(),
+            size_t{kNameWriters * kNames});
+  for (int i = 0; i < kNameWriters * kNames; ++i) {
     const std::string name = "n" + std::to_string(i);
     ASSERT_EQ(Get(*reg, kRegLocalMachine, "Shared", name), "1:" + name);
   }
+}
+
+// A process killed inside a group leaves none of its writes; a group that
+// commits lands whole.
+TEST_F(SqliteRegistryTest, GroupOfWritesLandsWholeOrNotAtAll) {
+  auto reg = Open();
+  ASSERT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+  const pid_t killed = Spawn(MachineDb(), UserDb(), [](SqliteRegistry& child) {
+    child.BeginWrites(kRegLocalMachine);
+    Set(child, kRegLocalMachine, "Route", "dvp1", kRegSz, {'7', 0});
+    Set(child, kRegLocalMachine, "Device", "dvn1", kRegSz, {'N', 0});
+    _exit(0);  // as kill -9 would: no commit, no rollback
+    return true;
+  });
+  int status = 0;
+  ASSERT_EQ(waitpid(killed, &status, 0), killed);
+  EXPECT_EQ(Get(*reg, kRegLocalMachine, "Route", "dvp1"), std::string("1:3\0", 4));
+  EXPECT_EQ(Get(*reg, kRegLocalMachine, "Device", "dvn1"), "open 2");
+
+  ASSERT_EQ(reg->BeginWrites(kRegLocalMachine), kRegSuccess);
+  Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'7', 0});
+  Set(*reg, kRegLocalMachine, "Device", "dvn1", kRegSz, {'N', 0});
+  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Route", "dvp1"), std::string("1:3\0", 4))
+      << "another process sees nothing of an open group";
+  ASSERT_EQ(reg->EndWrites(true), kRegSuccess);
+  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Device", "dvn1"), std::string("1:N\0", 4));
+}
+
+// Damage is reported with the path, and the file is left exactly as it was.
+TEST_F(SqliteRegistryTest, DamagedDatabaseIsReportedAndNeverReplaced) {
+  const std::vector<std::pair<const char*, void (*)(const std::string&)>> damages = {
+      {"truncated", [](const std::string& db) { fs::resize_file(db, 9000); }},
+      {"emptied", [](const std::string& db) { fs::resize_file(db, 0); }},
+      {"overwritten", [](const std::string& db) { std::ofstream(db) << std::string(20000, 'x'); }},
+  };
+  for (const auto& [what, damage] : damages) {
+    fs::remove_all(dir_ / "machine");
+    ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+    damage(MachineDb());
+    const auto size = fs::file_size(MachineDb());
+    auto reg = Open();
+    EXPECT_NE(reg->ReadProblem(kRegLocalMachine).find(MachineDb() + " is damaged"),
+              std::string::npos)
+        << what << ": " << reg->ReadProblem(kRegLocalMachine);
+    EXPECT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp2", kRegSz, {'4', 0}), kRegAccessDenied)
+        << what;
+    EXPECT_NE(reg->WriteProblem(kRegLocalMachine).find("is damaged"), std::string::npos) << what;
+    EXPECT_EQ(fs::file_size(MachineDb()), size) << what;
+  }
+}
+
+// File modes hold for root too, so an ordinary user is what this takes.
+TEST_F(SqliteRegistryTest, EveryUserReadsAndIsToldWhenTheyCannot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as user nobody";
+  const mode_t old_umask = umask(077);
+  ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+  umask(old_umask);
+  EXPECT_EQ(fs::status(MachineDb()).permissions(), fs::perms(0644));
+  EXPECT_EQ(fs::status(dir_ / "machine").permissions(), fs::perms(0755));
+  fs::permissions(dir_, fs::perms(0755));
+  auto as_nobody = [this](int (*body)(SqliteRegistry&)) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+      SqliteRegistry reg(MachineDb(), UserDb());
+      _exit(body(reg));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(as_nobody([](SqliteRegistry& reg) {
+              if (Get(reg, kRegLocalMachine, "Route", "dvp1") != std::string("1:3\0", 4)) return 1;
+              if (Set(reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'4', 0}) != kRegAccessDenied)
+                return 2;
+              return reg.WriteProblem(kRegLocalMachine).ends_with("permission denied") ? 0 : 3;
+            }),
+            0);
+  fs::permissions(MachineDb(), fs::perms(0600));
+  EXPECT_EQ(as_nobody([](SqliteRegistry& reg) {
+              return reg.ReadProblem(kRegLocalMachine) == "cannot read the settings store " +
+                                                              reg.machine_db() +
+                                                              ": permission denied"
+                         ? 0
+                         : 1;
+            }),
+            0);
 }
 
 TEST(RegistryUserSettingsTest, StoresWhereSaveSettingDoes) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "codec/ussd_text.h"
 #include "commands.h"
 #include "engine/modem_errors.h"
 #include "entry_json.h"
@@ -92,17 +93,21 @@ int ShowInfo(ModemSession& session, int16_t slot, bool json) {
 }
 
 // What `tarvex ussd` prints for an answer the network gave.
-std::string UssdText(const UssdAnswer& answer) {
-  return answer.value.empty() ? "(the network answered without text)" : answer.value;
-}
-
 int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_t timeout_ms,
             bool json) {
   const UssdAnswer answer = session.engine().RunUssd(slot, code, timeout_ms);
   const int status = StatusFor(answer.outcome);
+  // Hex from the modem is shown as the text it carries; Result stays the engine's.
+  const UssdText shown =
+      DecodeUssdText(answer.text, answer.dcs >= 0 ? std::optional<int>(answer.dcs) : std::nullopt);
   if (json) {
     Json j = {{"Command", code}};
     j.update(AnswerJson(answer));
+    if (answer.done()) {
+      j["Text"] = shown.text;
+      j["Coding"] = shown.coding;
+      j["Raw"] = shown.raw;
+    }
     if (answer.by_network) {
       j["Result"] = "REFUSED";
       j["Error"] = {{"Kind", "NETWORK"},
@@ -112,7 +117,7 @@ int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_
     if (answer.status >= 0) j["Status"] = answer.status;
     PrintJson(j);
   } else if (status == kExitOk) {
-    std::cout << UssdText(answer) << "\n";
+    std::cout << (answer.text.empty() ? "(the network answered without text)" : shown.text) << "\n";
   }
   if (answer.by_network) {
     std::cerr << "tarvex: the network refused the request " << code << " (USSD status "

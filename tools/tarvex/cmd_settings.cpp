@@ -5,8 +5,11 @@
 // store (TARVEX_STATE_DIR moves it).
 //
 // The dialog itself reports nothing; the command line must, so after Apply or
-// Remove it reads the slot back and fails (exit 5) when the store did not take
-// the change, for example without write access to the machine-wide database.
+// Remove it asks the store whether the change landed and fails (exit 5) when
+// it did not, for example without write access to the machine-wide database.
+// (Reading the slot back would not tell: another writer may change it first.)
+// Apply writes the port, baud rate and name in one transaction and Remove
+// deletes them in one, so a reader or a kill sees the old slot or the new.
 #include <iostream>
 #include <string>
 
@@ -14,6 +17,7 @@
 #include "config/frm_setting.h"
 #include "config/mdl_public.h"
 #include "platform/posix/posix_platform.h"
+#include "store.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {
@@ -33,15 +37,10 @@ bool CheckSlot(int slot, const char* command) {
   return false;
 }
 
-std::string StoreHint(const posix::SqliteRegistry& registry) {
-  return "Is " + registry.machine_db() +
-         " writable? (TARVEX_STATE_DIR moves the store, for example to a directory you own.)";
-}
-
 int SlotSet(int slot, const std::string& port, const std::string& baud,
             const std::optional<std::string>& name) {
   if (!CheckSlot(slot, "slot set")) return kExitUsage;
-  auto registry = posix::SqliteRegistry::OpenDefault();
+  auto registry = OpenStore();
   RegistryUserSettings user(*registry);
   frmSetting form(*registry, user);
   form.Form_Load();
@@ -77,13 +76,9 @@ int SlotSet(int slot, const std::string& port, const std::string& baud,
   const std::string expected_name = blank ? form.cboModemID().Text() : field;
   form.Press(frmSetting::kApply);
 
-  const auto n = static_cast<int16_t>(slot);
-  if (mdlPublic::GetPortSetting(*registry, n) != port ||
-      mdlPublic::GetBaudRateSetting(*registry, n) != baud ||
-      mdlPublic::GetDeviceNameSetting(*registry, n) != expected_name) {
-    std::cerr << "tarvex slot set: slot " << slot
-              << " was not saved: the settings store did not take the change.\n"
-              << StoreHint(*registry) << "\n";
+  if (!registry->WriteProblem(kRegLocalMachine).empty()) {
+    std::cerr << "tarvex slot set: slot " << slot << " was not saved: " << WriteFailure(*registry)
+              << "\n";
     return kExitError;
   }
   std::cout << "slot " << slot << ": port " << port << ", baud " << baud << ", name '"
@@ -93,7 +88,7 @@ int SlotSet(int slot, const std::string& port, const std::string& baud,
 
 int SlotRemove(int slot) {
   if (!CheckSlot(slot, "slot remove")) return kExitUsage;
-  auto registry = posix::SqliteRegistry::OpenDefault();
+  auto registry = OpenStore();
   RegistryUserSettings user(*registry);
   frmSetting form(*registry, user);
   form.Form_Load();
@@ -114,13 +109,9 @@ int SlotRemove(int slot) {
   }
   form.Press(frmSetting::kRemove);
 
-  const auto n = static_cast<int16_t>(slot);
-  if (!mdlPublic::GetPortSetting(*registry, n).empty() ||
-      !mdlPublic::GetBaudRateSetting(*registry, n).empty() ||
-      !mdlPublic::GetDeviceNameSetting(*registry, n).empty()) {
+  if (!registry->WriteProblem(kRegLocalMachine).empty()) {
     std::cerr << "tarvex slot remove: slot " << slot
-              << " was not removed: the settings store did not take the change.\n"
-              << StoreHint(*registry) << "\n";
+              << " was not removed: " << WriteFailure(*registry) << "\n";
     return kExitError;
   }
   std::cout << "slot " << slot << ": removed\n";
@@ -137,7 +128,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
       "Alt+A Apply, Alt+R Remove, Alt+C or Esc Close.\n"
       "Example: TARVEX_STATE_DIR=~/.tarvex tarvex settings");
   settings->callback([&status] {
-    auto registry = posix::SqliteRegistry::OpenDefault();
+    auto registry = OpenStore();
     RegistryUserSettings user(*registry);
     status = ui::RunSettingsDialog(*registry, user) == ui::kDialogClosed ? kExitOk : kExitError;
   });

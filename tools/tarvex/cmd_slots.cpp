@@ -5,7 +5,9 @@
 // The port map is what the termios port resolves port numbers through: under
 // HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\SERIALCOMM" a value named by the
 // device path holds "COMn".  A port keeps at most one device: mapping it again
-// replaces the old entry.
+// replaces the old entry, in the same transaction as the new one is written, so
+// no reader ever sees a port with two devices or none.  Ports are numbered as
+// `slot set` numbers them: 1 to 25.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include "commands.h"
 #include "config/mdl_public.h"
 #include "platform/posix/posix_platform.h"
+#include "store.h"
 
 namespace tarvex::cli {
 namespace {
@@ -68,7 +71,10 @@ std::string Trim(const std::string& s) {
   return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// A plain decimal port number, 1..32767.
+// The ports the dialog and `slot set` offer.
+constexpr int16_t kLastPort = 25;
+
+// A plain decimal port number, 1..32767 (what the engine opens).
 std::optional<int16_t> ParseNumber(const std::string& raw) {
   const std::string text = Trim(raw);
   if (text.empty() || text.size() > 5 ||
@@ -90,20 +96,22 @@ std::optional<int16_t> ParseComName(const std::string& raw) {
   return ParseNumber(text.substr(3));
 }
 
-// The command line takes either form: "3" or "COM3".
+// The command line takes either form, "3" or "COM3", for the ports 1 to 25.
 std::optional<int16_t> ParsePortArg(const std::string& text) {
   std::optional<int16_t> port = ParseNumber(text);
-  return port ? port : ParseComName(text);
+  if (!port) port = ParseComName(text);
+  if (port && *port > kLastPort) return std::nullopt;
+  return port;
 }
 
 int StoreFailed(const SqliteRegistry& reg) {
-  std::cerr << "tarvex: cannot write the settings store " << reg.machine_db()
-            << " (run as a user who may write it, or set TARVEX_STATE_DIR)\n";
+  std::cerr << "tarvex: " << WriteFailure(reg) << "\n";
   return kExitError;
 }
 
 int BadPort(const std::string& text) {
-  std::cerr << "tarvex: '" << text << "' is no port number (1 to 32767, or COMn)\n";
+  std::cerr << "tarvex: '" << text << "' is no port number (1 to " << kLastPort
+            << ", or COM1 to COM" << kLastPort << ", as 'tarvex slot set' takes)\n";
   return kExitUsage;
 }
 
@@ -127,7 +135,7 @@ SlotRow ReadSlot(SqliteRegistry& reg, int16_t slot) {
 }
 
 int ListSlots(bool json) {
-  auto reg = SqliteRegistry::OpenDefault();
+  auto reg = OpenStore();
   std::vector<SlotRow> rows;
   for (int16_t slot = 0; slot <= 4; ++slot) {
     SlotRow row = ReadSlot(*reg, slot);
@@ -179,7 +187,7 @@ std::vector<MapEntry> ReadMap(SqliteRegistry& reg) {
 }
 
 int ListPorts(bool json) {
-  auto reg = SqliteRegistry::OpenDefault();
+  auto reg = OpenStore();
   const std::vector<MapEntry> entries = ReadMap(*reg);
   if (json) {
     Json out = Json::array();
@@ -226,9 +234,11 @@ int MapPort(const std::string& port_text, const std::string& device) {
     std::cerr << "tarvex: the device path is empty\n";
     return kExitUsage;
   }
-  auto reg = SqliteRegistry::OpenDefault();
+  auto reg = OpenStore();
+  RegistryWriteGroup group(*reg, kRegLocalMachine);
   RegHandle key = 0;
-  if (reg->CreateKey(kRegLocalMachine, TermiosPort::kPortMapKey, &key) != kRegSuccess) {
+  if (!group.begun() ||
+      reg->CreateKey(kRegLocalMachine, TermiosPort::kPortMapKey, &key) != kRegSuccess) {
     return StoreFailed(*reg);
   }
   const std::string data = "COM" + std::to_string(*port);
@@ -237,7 +247,7 @@ int MapPort(const std::string& port_text, const std::string& device) {
   ok = ok && reg->SetValue(key, device, kRegSz, reinterpret_cast<const uint8_t*>(data.c_str()),
                            static_cast<uint32_t>(data.size() + 1)) == kRegSuccess;
   reg->CloseKey(key);
-  if (!ok) return StoreFailed(*reg);
+  if (!ok || !group.Commit()) return StoreFailed(*reg);
   std::cout << data << " -> " << device << "\n";
   if (!DeviceExists(device)) {
     std::cerr << "tarvex: note: " << device << " does not exist at the moment\n";
@@ -248,17 +258,18 @@ int MapPort(const std::string& port_text, const std::string& device) {
 int UnmapPort(const std::string& port_text) {
   const std::optional<int16_t> port = ParsePortArg(port_text);
   if (!port) return BadPort(port_text);
-  auto reg = SqliteRegistry::OpenDefault();
+  auto reg = OpenStore();
   const std::string fallback = "/dev/ttyS" + std::to_string(*port - 1);
   RegHandle key = 0;
   if (reg->OpenKey(kRegLocalMachine, TermiosPort::kPortMapKey, &key) != kRegSuccess) {
     std::cout << "COM" << *port << " was not mapped; it is " << fallback << "\n";
     return kExitOk;
   }
+  RegistryWriteGroup group(*reg, kRegLocalMachine);
   std::vector<std::string> removed;
-  const bool ok = RemoveMappings(*reg, key, *port, &removed);
+  const bool ok = group.begun() && RemoveMappings(*reg, key, *port, &removed);
   reg->CloseKey(key);
-  if (!ok) return StoreFailed(*reg);
+  if (!ok || !group.Commit()) return StoreFailed(*reg);
   if (removed.empty()) {
     std::cout << "COM" << *port << " was not mapped; it is " << fallback << "\n";
   } else {
@@ -287,13 +298,13 @@ void AddSlotCommands(CLI::App& app, int& status) {
   ports->footer(
       "Examples:\n  tarvex ports\n  tarvex ports map 3 /dev/ttyUSB0\n  tarvex ports unmap 3");
   CLI::App* map = ports->add_subcommand("map", "Make port P (3 or COM3) the device DEVICE");
-  map->add_option("P", map_port, "Port number")->required();
+  map->add_option("P", map_port, "Port number, 1 to 25 as 'tarvex slot set' takes")->required();
   map->add_option("DEVICE", map_device, "Device path, e.g. /dev/ttyUSB0")->required();
   map->footer("Example: tarvex ports map 3 /dev/ttyUSB0");
   map->callback([&status] { status = MapPort(map_port, map_device); });
   CLI::App* unmap =
       ports->add_subcommand("unmap", "Remove port P's entry (it becomes /dev/ttyS<P-1>)");
-  unmap->add_option("P", unmap_port, "Port number")->required();
+  unmap->add_option("P", unmap_port, "Port number, 1 to 25")->required();
   unmap->footer("Example: tarvex ports unmap 3");
   unmap->callback([&status] { status = UnmapPort(unmap_port); });
   ports->callback([&status, ports] {

@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "config/mdl_public.h"
 #include "engine/modem_errors.h"
+#include "store.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {
@@ -274,10 +275,15 @@ void ModemSession::Open(int16_t slot) {
   if (slot < 0 || slot >= Tarvex::kSlotCount) {
     throw CommandFailure(kExitUsage, "there is no " + where + " (slots are 0 to 4)");
   }
+  CheckStore(*store_);
   if (mdlPublic::GetPortSetting(*store_, slot).empty()) {
-    throw CommandFailure(kExitNoModem,
-                         where + " has no port configured; set one with\n  tarvex slot set " +
-                             std::to_string(slot) + " --port P --baud 115200");
+    // Slot 0 is the engine's, configured only by programs that write dvp0
+    // themselves; the tool and the dialog configure 1 to 4.
+    throw CommandFailure(
+        kExitNoModem, where + " has no port configured; " +
+                          (slot == 0 ? "the tool configures slots 1 to 4, e.g." : "set one with") +
+                          "\n  tarvex slot set " + std::to_string(slot == 0 ? 1 : slot) +
+                          " --port P --baud 115200");
   }
   WatchedPort& port = *watched_[slot];
   port.ResetDiagnosis();
@@ -359,7 +365,10 @@ int RunModemCommand(const std::function<int()>& body) {
 }
 
 void AddSlotOption(CLI::App* command, int& slot) {
-  command->add_option("-m,--modem", slot, "Modem slot (1-4, as set with 'tarvex slot set')")
+  command
+      ->add_option("-m,--modem", slot,
+                   "Modem slot: 1-4 as set with 'tarvex slot set' (0 when a program stored "
+                   "slot 0's port)")
       ->required()
       ->check(CLI::Range(0, 4));
 }

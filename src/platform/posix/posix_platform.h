@@ -32,11 +32,22 @@ namespace tarvex::posix {
 // The registry in two SQLite databases: HKEY_LOCAL_MACHINE machine-wide,
 // HKEY_CURRENT_USER per user.  Key paths and value names compare
 // case-insensitively (ASCII, as SQLite's NOCASE does) and keep the case they
-// were first written with.  Every operation is one transaction; the databases
-// run in WAL mode with a busy timeout, so concurrent processes lose nothing and
-// a reader sees a value whole or not at all.  A database that is missing reads
-// as empty (not found) until the first write creates it and its directory; one
-// that cannot be written makes writes fail with access denied (5).
+// were first written with.
+//
+// Every operation is one transaction, every group of writes (BeginWrites) one
+// more.  The databases use the rollback journal (journal_mode DELETE), so a
+// reader needs nothing but read access to the file and search access to its
+// directory: as every user reads HKEY_LOCAL_MACHINE on Windows, every user
+// reads the machine-wide slots.  Writers take the write lock before they read
+// (BEGIN IMMEDIATE) and wait up to 10 s for it, so concurrent writers queue
+// instead of failing.  The first writer creates the database whole (tables
+// included) under a temporary name and links it into place: the machine
+// database with mode 0644, the per-user one 0600, directories it makes 0755.
+//
+// A database that is missing reads as empty (not found) until the first write
+// creates it.  One that cannot be read, or is damaged, is never replaced:
+// reads find nothing, writes fail with access denied (5), and ReadProblem()
+// and WriteProblem() say why, naming the file.
 class SqliteRegistry : public RegistryBackend {
  public:
   SqliteRegistry(std::string machine_db, std::string user_db);
@@ -55,6 +66,14 @@ class SqliteRegistry : public RegistryBackend {
   const std::string& machine_db() const { return machine_.path; }
   const std::string& user_db() const { return user_.path; }
 
+  // Why the values under `root` cannot be read, as a sentence naming the file
+  // and what to do; "" when they can (a database that does not exist yet
+  // holds nothing and is no problem).
+  std::string ReadProblem(RegHandle root);
+  // Why the last write under `root` failed; "" when none did since the last
+  // BeginWrites, so after a group it tells whether the group landed.
+  std::string WriteProblem(RegHandle root) const;
+
   RegStatus OpenKey(RegHandle parent, const std::string& path, RegHandle* result) override;
   RegStatus CreateKey(RegHandle parent, const std::string& path, RegHandle* result) override;
   RegStatus QueryValue(RegHandle key, const std::string& name, uint32_t* type, uint8_t* data,
@@ -63,9 +82,13 @@ class SqliteRegistry : public RegistryBackend {
                      uint32_t size) override;
   RegStatus DeleteValue(RegHandle key, const std::string& name) override;
   RegStatus CloseKey(RegHandle key) override;
-  // In name order, case-insensitively.
+  // In name order, case-insensitively.  Index 0 reads the key's values in one
+  // statement and later indices come from that reading, so an enumeration
+  // sees one committed state of the key, never half of a change.
   RegStatus EnumValue(RegHandle key, uint32_t index, std::string* name, uint32_t* type,
                       std::vector<uint8_t>* data) override;
+  RegStatus BeginWrites(RegHandle root) override;
+  RegStatus EndWrites(bool commit) override;
 
   // The REG_SZ / REG_EXPAND_SZ values of a key as (name, text up to the first
   // NUL), ordered by name case-insensitively; empty when the key is missing.
@@ -75,24 +98,43 @@ class SqliteRegistry : public RegistryBackend {
  private:
   struct Db {
     std::string path;
+    unsigned file_mode = 0644;
     sqlite3* conn = nullptr;
     bool writable = false;
+    bool damaged = false;  // found damaged once: left alone for good
+    bool in_group = false;
+    std::string read_problem;
+    std::string write_problem;
+  };
+  struct Row {
+    std::string name;
+    uint32_t type;
+    std::vector<uint8_t> data;
   };
   struct Key {
     Db* db;
-    std::string path;  // normalised, "" for the root
+    std::string path;         // normalised, "" for the root
+    std::vector<Row> listed;  // what EnumValue index 0 read
   };
 
   Db* DbFor(RegHandle root);
   // Opens the connection if needed; for_write creates the file and directory.
   bool Ready(Db& db, bool for_write);
+  bool Create(Db& db);
+  bool Validate(Db& db);
   bool KeyExists(Db& db, const std::string& path);
-  const Key* Lookup(RegHandle handle) const;
+  Key* Lookup(RegHandle handle);
   RegStatus Resolve(RegHandle parent, const std::string& path, Key* out);
   RegHandle NewHandle(Key key);
+  // One write: inside the open group, or a transaction of its own.
+  bool BeginWrite(Db& db);
+  RegStatus EndWrite(Db& db, bool ok);
+  void WriteFailed(Db& db);
 
   Db machine_;
   Db user_;
+  Db* group_ = nullptr;
+  bool group_failed_ = false;
   std::map<RegHandle, Key> handles_;
   RegHandle next_handle_ = 0x1000;
 };
