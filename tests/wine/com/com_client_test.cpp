@@ -2,11 +2,13 @@
 // dual interface's vtable and by name through IDispatch, errors as
 // DISP_E_EXCEPTION with the VB number, events through the connection point.
 #include <cmath>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "collection_object.h"
 #include "com_test_support.h"
+#include "settings_key.h"
 
 namespace tarvex::com::testing {
 namespace {
@@ -111,15 +113,16 @@ TEST_F(ComClient, EveryNameResolvesToItsDispid) {
 TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
   // Cyrillic survives the registry both ways.
   const std::wstring name = L"\x041C\x043E\x0434\x0435\x043C 3";
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DevName\\Device", L"dvn3", REG_SZ, name.c_str(),
-                  static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+  // Stored as a 32-bit host stores it, which a host of either size then reads.
+  const SettingsKey names(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DevName\\Device");
+  names.Set(L"dvn3", name);
   short slot = 3;
   BSTR by_vtable = nullptr;
   ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceName(&slot, &by_vtable));
   Var id(short{3});
   Outcome by_name;
   Call(tarvex_, L"DeviceName", {&id.v}, &by_name);
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DevName\\Device", L"dvn3");
+  names.Delete(L"dvn3");
   EXPECT_EQ(std::wstring(by_vtable), name);
   SysFreeString(by_vtable);
   ASSERT_HRESULT_SUCCEEDED(by_name.hr);
@@ -151,6 +154,8 @@ TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
     EXPECT_EQ(out.source, L"Tarvex4");
     EXPECT_FALSE(out.description.empty());
   }
+  // The index was taken off before the PDU failed.
+  EXPECT_EQ(bad_pdu.Text(), L"ZZ");
   // Through the vtable: the HRESULT itself, and the error object beside it.
   short slot = 9;
   BSTR model = nullptr;
@@ -190,7 +195,7 @@ TEST_F(ComClient, ScriptArgumentsAreConvertedWrittenBackAndDefaulted) {
   EXPECT_EQ(too_many.hr, DISP_E_BADPARAMCOUNT);
 }
 
-TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesItsArgumentAlone) {
+TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
   const struct {
     const wchar_t* entry;
     const wchar_t* id;
@@ -213,7 +218,7 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesItsArgumentAlone) {
     Outcome decode;
     Call(deliver_, L"Decode", {&entry.v}, &decode);
     ASSERT_HRESULT_SUCCEEDED(decode.hr);
-    EXPECT_EQ(entry.Text(), c.entry);
+    EXPECT_EQ(entry.Text(), std::wstring(c.entry).substr(std::wstring(c.entry).find(L'\n') + 1));
     Outcome id, phone, time, text, multi, ref, count, number;
     Call(deliver_, L"MessageID", {}, &id, DISPATCH_PROPERTYGET);
     Call(deliver_, L"PhoneNumber", {}, &phone, DISPATCH_PROPERTYGET);
@@ -300,9 +305,13 @@ TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
 
 TEST(Collection, ItemsCountEnumerationAndErrors) {
   _Collection* collection = MakeTextCollection({u"1\r\nAA", u"2\r\nBB"});
-  Outcome count, first, zero, beyond;
-  Call(collection, L"Count", {}, &count);
-  EXPECT_EQ(V_I4(&count.result.v), 2);
+  // VBScript calls Count, JScript reads it as a property.
+  for (WORD flags : {DISPATCH_METHOD | DISPATCH_PROPERTYGET, DISPATCH_PROPERTYGET}) {
+    Outcome count;
+    Call(collection, L"Count", {}, &count, flags);
+    EXPECT_EQ(V_I4(&count.result.v), 2) << flags;
+  }
+  Outcome zero, beyond;
   Var one(short{1}), none(short{0}), three(short{3});
   // The default member, as col(1) calls it.
   VARIANTARG arg;
@@ -343,6 +352,63 @@ TEST(Collection, ItemsCountEnumerationAndErrors) {
   items->Release();
   unknown->Release();
   collection->Release();
+}
+
+// What a careless host passes must come back as an error, with nothing run
+// and nothing changed, never as a crash.
+TEST_F(ComClient, InvokeRefusesPointersThatPointNowhere) {
+  _Collection* collection = MakeTextCollection({u"1\r\nAA"});
+  VARIANT null_ref, deep, null_text;
+  V_VT(&null_ref) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&null_ref) = nullptr;
+  V_VT(&deep) = VT_BYREF | VT_I2;  // a script variable that points nowhere itself
+  V_I2REF(&deep) = nullptr;
+  VARIANT to_deep;
+  V_VT(&to_deep) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&to_deep) = &deep;
+  V_VT(&null_text) = VT_BYREF | VT_BSTR;
+  V_BSTRREF(&null_text) = nullptr;
+  VARIANT null_index = null_text;
+  V_VT(&null_index) = VT_BYREF | VT_I4;
+  DISPID put = DISPID_PROPERTYPUT;
+  const struct {
+    IDispatch* object;
+    DISPID member;
+    WORD flags;
+    DISPPARAMS params;
+    HRESULT expected;
+  } cases[] = {
+      {tarvex_, 0x60030015, DISPATCH_METHOD, {&null_ref, nullptr, 1, 0}, E_POINTER},
+      {tarvex_, 0x60030015, DISPATCH_METHOD, {&to_deep, nullptr, 1, 0}, E_POINTER},
+      {deliver_, 0x60030000, DISPATCH_METHOD, {&null_text, nullptr, 1, 0}, E_POINTER},
+      {deliver_, 0x40030000, DISPATCH_PROPERTYPUT, {&null_text, &put, 1, 1}, E_POINTER},
+      {collection, DISPID_VALUE, DISPATCH_METHOD, {&null_index, nullptr, 1, 0}, E_POINTER},
+      {collection, 1, DISPATCH_METHOD, {&null_text, nullptr, 1, 0}, E_POINTER},
+      {collection, 3, DISPATCH_METHOD, {&null_index, nullptr, 1, 0}, E_POINTER},
+      {tarvex_, 0x60030015, DISPATCH_METHOD, {&deep, nullptr, 1, 1}, E_INVALIDARG},
+      {deliver_, 0x60030000, DISPATCH_METHOD, {nullptr, nullptr, 1, 0}, E_INVALIDARG},
+      {deliver_, 0x40030000, DISPATCH_PROPERTYPUT, {&null_text, &put, 0, 1}, E_INVALIDARG},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    DISPPARAMS params = cases[i].params;
+    Var result;
+    EXPECT_EQ(cases[i].object->Invoke(cases[i].member, IID_NULL, 0, cases[i].flags, &params,
+                                      &result.v, nullptr, nullptr),
+              cases[i].expected)
+        << "case " << i;
+  }
+  LONG count = 0;
+  collection->Count(&count);
+  EXPECT_EQ(count, 1);
+  collection->Release();
+  BSTR id = nullptr;
+  deliver_->get_MessageID(&id);
+  EXPECT_EQ(SysStringLen(id), 0u);
+  SysFreeString(id);
+  DISPID ids[1] = {};
+  LPOLESTR no_name[1] = {nullptr};
+  EXPECT_EQ(tarvex_->GetIDsOfNames(IID_NULL, no_name, 0, 0, ids), E_INVALIDARG);
+  EXPECT_EQ(tarvex_->GetIDsOfNames(IID_NULL, no_name, 1, 0, ids), E_POINTER);
 }
 
 TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {

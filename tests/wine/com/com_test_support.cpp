@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "settings_key.h"
+
 namespace tarvex::com::testing {
 namespace {
 
@@ -64,17 +66,15 @@ short ModemPort() {
 }
 
 ModemSlot::ModemSlot() {
-  const std::wstring port = std::to_wstring(ModemPort());
-  const std::wstring baud = L"115200";
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvp1", REG_SZ, port.c_str(),
-                  static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvb1", REG_SZ, baud.c_str(),
-                  static_cast<DWORD>((baud.size() + 1) * sizeof(wchar_t)));
+  const SettingsKey route(HKEY_LOCAL_MACHINE, kRoute);
+  route.Set(L"dvp1", std::to_wstring(ModemPort()));
+  route.Set(L"dvb1", L"115200");
 }
 
 ModemSlot::~ModemSlot() {
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvp1");
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvb1");
+  const SettingsKey route(HKEY_LOCAL_MACHINE, kRoute);
+  route.Delete(L"dvp1");
+  route.Delete(L"dvb1");
 }
 
 }  // namespace tarvex::com::testing

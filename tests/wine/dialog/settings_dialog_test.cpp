@@ -23,6 +23,7 @@
 
 #include "config/frm_setting.h"
 #include "create_object.h"
+#include "settings_key.h"
 
 namespace tarvex::com {
 namespace {
@@ -49,15 +50,7 @@ void OpenDialog() {
 }
 
 std::optional<std::wstring> Stored(HKEY root, const wchar_t* key, const wchar_t* name) {
-  wchar_t text[256];
-  DWORD size = sizeof text;
-  if (RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, text, &size)) return std::nullopt;
-  return text;
-}
-
-void Store(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-  RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(),
-                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  return testing::SettingsKey(root, key).Get(name);
 }
 
 struct Place {
@@ -78,18 +71,20 @@ class Scratch {
   Scratch() {
     for (size_t i = 0; i < std::size(kSlot2); ++i) {
       const Place& p = kSlot2[i];
+      const testing::SettingsKey key(p.root, p.key);
       Saved& v = values_[i];
       v.existed =
-          !RegGetValueW(p.root, p.key, p.name, RRF_RT_ANY | RRF_NOEXPAND, &v.type, v.data, &v.size);
-      RegDeleteKeyValueW(p.root, p.key, p.name);
+          !RegGetValueW(key, nullptr, p.name, RRF_RT_ANY | RRF_NOEXPAND, &v.type, v.data, &v.size);
+      key.Delete(p.name);
     }
   }
   ~Scratch() {
     for (size_t i = 0; i < std::size(kSlot2); ++i) {
       const Place& p = kSlot2[i];
-      RegDeleteKeyValueW(p.root, p.key, p.name);
+      const testing::SettingsKey key(p.root, p.key);
+      key.Delete(p.name);
       if (values_[i].existed) {
-        RegSetKeyValueW(p.root, p.key, p.name, values_[i].type, values_[i].data, values_[i].size);
+        RegSetValueExW(key, p.name, 0, values_[i].type, values_[i].data, values_[i].size);
       }
     }
   }
@@ -269,6 +264,12 @@ TEST(SettingsDialog, AppliesAndRemovesASlotThroughBothStores) {
     EXPECT_FALSE(Enabled(kCmdRemove));
     // The buttons that went grey must not have taken the keyboard with them.
     EXPECT_TRUE(Focus() && IsWindowEnabled(Focus()));
+    // The port list was filled anew: Down starts from its top, not from the
+    // port that was removed.
+    SendMessageW(g_dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kCboCommPort)), TRUE);
+    Key(WM_KEYDOWN, VK_DOWN, 1);
+    Settle();
+    EXPECT_EQ(Text(kCboCommPort), L"1");
     SendMessageW(Item(kCmdClose), BM_CLICK, 0, 0);
   });
 }
@@ -277,9 +278,10 @@ int Pixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
   Scratch scratch;
-  Store(HKEY_LOCAL_MACHINE, kRoute, L"dvp2", L"COM3");
-  Store(HKEY_LOCAL_MACHINE, kRoute, L"dvb2", L"115200");
-  Store(HKEY_LOCAL_MACHINE, kDevice, L"dvn2", L"  Склад 7 ");
+  // As a 32-bit host stores them, which the dialog of either size then shows.
+  testing::SettingsKey(HKEY_LOCAL_MACHINE, kRoute).Set(L"dvp2", L"COM3");
+  testing::SettingsKey(HKEY_LOCAL_MACHINE, kRoute).Set(L"dvb2", L"115200");
+  testing::SettingsKey(HKEY_LOCAL_MACHINE, kDevice).Set(L"dvn2", L"  Склад 7 ");
   RunDialog([] {
     HDC screen = GetDC(nullptr);
     const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
