@@ -66,15 +66,17 @@ short ModemPort() {
 }
 
 ModemSlot::ModemSlot() {
-  const SettingsKey route(HKEY_LOCAL_MACHINE, kRoute);
-  route.Set(L"dvp1", std::to_wstring(ModemPort()));
-  route.Set(L"dvb1", L"115200");
+  const std::wstring port = std::to_wstring(ModemPort());
+  const std::wstring baud = L"115200";
+  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvp1", REG_SZ, port.c_str(),
+                  static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
+  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvb1", REG_SZ, baud.c_str(),
+                  static_cast<DWORD>((baud.size() + 1) * sizeof(wchar_t)));
 }
 
 ModemSlot::~ModemSlot() {
-  const SettingsKey route(HKEY_LOCAL_MACHINE, kRoute);
-  route.Delete(L"dvp1");
-  route.Delete(L"dvb1");
+  RegDeleteKeyValueW(MachineKey(kRoute), nullptr, L"dvp1");
+  RegDeleteKeyValueW(MachineKey(kRoute), nullptr, L"dvb1");
 }
 
 }  // namespace tarvex::com::testing

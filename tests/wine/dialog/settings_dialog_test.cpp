@@ -50,7 +50,15 @@ void OpenDialog() {
 }
 
 std::optional<std::wstring> Stored(HKEY root, const wchar_t* key, const wchar_t* name) {
-  return testing::SettingsKey(root, key).Get(name);
+  wchar_t text[256];
+  DWORD size = sizeof text;
+  if (RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, text, &size)) return std::nullopt;
+  return text;
+}
+
+void Store(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(),
+                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 struct Place {
@@ -59,9 +67,11 @@ struct Place {
   const wchar_t* name;
 };
 // Where an Apply on slot 2 writes.
-const Place kSlot2[] = {{HKEY_LOCAL_MACHINE, kRoute, L"dvp2"},
-                        {HKEY_LOCAL_MACHINE, kRoute, L"dvb2"},
-                        {HKEY_LOCAL_MACHINE, kDevice, L"dvn2"},
+const HKEY kRouteKey = testing::MachineKey(kRoute);
+const HKEY kDeviceKey = testing::MachineKey(kDevice);
+const Place kSlot2[] = {{kRouteKey, nullptr, L"dvp2"},
+                        {kRouteKey, nullptr, L"dvb2"},
+                        {kDeviceKey, nullptr, L"dvn2"},
                         {HKEY_CURRENT_USER, kUser, L"Port"},
                         {HKEY_CURRENT_USER, kUser, L"BaudRate"}};
 // Slot 2's values as they were (with whatever type they had), put back when
@@ -71,20 +81,18 @@ class Scratch {
   Scratch() {
     for (size_t i = 0; i < std::size(kSlot2); ++i) {
       const Place& p = kSlot2[i];
-      const testing::SettingsKey key(p.root, p.key);
       Saved& v = values_[i];
       v.existed =
-          !RegGetValueW(key, nullptr, p.name, RRF_RT_ANY | RRF_NOEXPAND, &v.type, v.data, &v.size);
-      key.Delete(p.name);
+          !RegGetValueW(p.root, p.key, p.name, RRF_RT_ANY | RRF_NOEXPAND, &v.type, v.data, &v.size);
+      RegDeleteKeyValueW(p.root, p.key, p.name);
     }
   }
   ~Scratch() {
     for (size_t i = 0; i < std::size(kSlot2); ++i) {
       const Place& p = kSlot2[i];
-      const testing::SettingsKey key(p.root, p.key);
-      key.Delete(p.name);
+      RegDeleteKeyValueW(p.root, p.key, p.name);
       if (values_[i].existed) {
-        RegSetValueExW(key, p.name, 0, values_[i].type, values_[i].data, values_[i].size);
+        RegSetKeyValueW(p.root, p.key, p.name, values_[i].type, values_[i].data, values_[i].size);
       }
     }
   }
@@ -264,8 +272,8 @@ TEST(SettingsDialog, AppliesAndRemovesASlotThroughBothStores) {
     EXPECT_FALSE(Enabled(kCmdRemove));
     // The buttons that went grey must not have taken the keyboard with them.
     EXPECT_TRUE(Focus() && IsWindowEnabled(Focus()));
-    // The port list was filled anew: Down starts from its top, not from the
-    // port that was removed.
+    // The port list was filled anew: Down starts at its top, not after the
+    // port just removed.
     SendMessageW(g_dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kCboCommPort)), TRUE);
     Key(WM_KEYDOWN, VK_DOWN, 1);
     Settle();
@@ -278,10 +286,10 @@ int Pixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
   Scratch scratch;
-  // As a 32-bit host stores them, which the dialog of either size then shows.
-  testing::SettingsKey(HKEY_LOCAL_MACHINE, kRoute).Set(L"dvp2", L"COM3");
-  testing::SettingsKey(HKEY_LOCAL_MACHINE, kRoute).Set(L"dvb2", L"115200");
-  testing::SettingsKey(HKEY_LOCAL_MACHINE, kDevice).Set(L"dvn2", L"  Склад 7 ");
+  // As a 32-bit host stores them; the dialog of either size shows them.
+  Store(kRouteKey, nullptr, L"dvp2", L"COM3");
+  Store(kRouteKey, nullptr, L"dvb2", L"115200");
+  Store(kDeviceKey, nullptr, L"dvn2", L"  Склад 7 ");
   RunDialog([] {
     HDC screen = GetDC(nullptr);
     const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
@@ -324,7 +332,7 @@ TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
     EXPECT_FALSE(Enabled(kCmdApply));
     Key(WM_KEYDOWN, VK_ESCAPE, 1);
   });
-  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kRoute, L"dvp2"), L"COM3");
+  EXPECT_EQ(Stored(kRouteKey, nullptr, L"dvp2"), L"COM3");
 }
 
 }  // namespace
