@@ -165,7 +165,7 @@ bool HasSubkeys(const std::wstring& path) {
 
 void Remove(const std::wstring& path) { RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()); }
 
-// The key's full name (\\REGISTRY\\MACHINE\\...), which tells whether the two
+// The key's full name (\REGISTRY\MACHINE\...), which tells whether the two
 // views reach the same key; "" when it cannot be told.
 std::wstring FullName(HKEY key) {
   using Query = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
