@@ -7,7 +7,6 @@
 
 #include "collection_object.h"
 #include "com_test_support.h"
-#include "settings_key.h"
 
 namespace tarvex::com::testing {
 namespace {
@@ -118,7 +117,7 @@ TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
   short slot = 3;
   BSTR by_vtable = nullptr;
   ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceName(&slot, &by_vtable));
-  Var id(short{3});
+  Var id(LONG{3});  // a Long where an Integer is declared, converted where it lives
   Outcome by_name;
   Call(tarvex_, L"DeviceName", {&id.v}, &by_name);
   RegDeleteKeyValueW(names, nullptr, L"dvn3");
@@ -131,7 +130,7 @@ TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
 
 TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
   Var empty(L"");
-  Var text(L"Hello");
+  Var text(std::wstring(200, L'a'));
   Var nine(short{9});
   Var one(short{1});
   Var bad_pdu(L"1\r\nZZ");
@@ -153,7 +152,9 @@ TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
     EXPECT_EQ(out.source, L"Tarvex4");
     EXPECT_FALSE(out.description.empty());
   }
-  // The index was taken off before the PDU failed.
+  // What was written back before the failure stays: the text cut to one
+  // message, the entry without its index.
+  EXPECT_EQ(text.Text(), std::wstring(160, L'a'));
   EXPECT_EQ(bad_pdu.Text(), L"ZZ");
   // Through the vtable: the HRESULT itself, and the error object beside it.
   short slot = 9;
@@ -166,24 +167,6 @@ TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
   EXPECT_NE(std::wstring(description).find(L"9"), std::wstring::npos);
   SysFreeString(description);
   info->Release();
-}
-
-TEST_F(ComClient, ScriptArgumentsAreConvertedWrittenBackAndDefaulted) {
-  // SendMessage cuts the caller's text to one message, in the caller's
-  // variable, whatever happens after.
-  Var slot(LONG{1});  // a Long where an Integer is declared
-  Var number(L"+31612345678");
-  Var text(std::wstring(200, L'a'));
-  Outcome send;
-  Call(tarvex_, L"SendMessage", {&slot.v, &number.v, &text.v}, &send);
-  EXPECT_EQ(text.Text(), std::wstring(160, L'a'));
-  // SendCommand without TimeOut reaches the engine (which finds the port
-  // closed) instead of failing on the missing argument.
-  Var ussd(L"*100#");
-  Outcome command;
-  Call(tarvex_, L"SendCommand", {&slot.v, &ussd.v}, &command);
-  EXPECT_EQ(command.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(ErrorNumber(command.scode), 8012);
 }
 
 TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
@@ -296,13 +279,11 @@ TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
 
 TEST(Collection, ItemsCountEnumerationAndErrors) {
   _Collection* collection = MakeTextCollection({u"1\r\nAA", u"2\r\nBB"});
-  // VBScript calls Count, JScript reads it as a property.
-  for (WORD flags : {DISPATCH_METHOD | DISPATCH_PROPERTYGET, DISPATCH_PROPERTYGET}) {
-    Outcome count;
-    Call(collection, L"Count", {}, &count, flags);
-    EXPECT_EQ(V_I4(&count.result.v), 2) << flags;
-  }
-  Outcome zero, beyond;
+  Outcome count, read, zero, beyond;
+  Call(collection, L"Count", {}, &count);
+  Call(collection, L"Count", {}, &read, DISPATCH_PROPERTYGET);  // as JScript reads it
+  EXPECT_EQ(V_I4(&count.result.v), 2);
+  EXPECT_EQ(V_I4(&read.result.v), 2);
   Var one(short{1}), none(short{0}), three(short{3});
   // The default member, as col(1) calls it.
   VARIANTARG arg;
@@ -348,15 +329,13 @@ TEST(Collection, ItemsCountEnumerationAndErrors) {
 // What a careless host passes (pointers to nowhere included) comes back as an
 // error, never as a crash.
 TEST_F(ComClient, InvokeAnswersBadArgumentsWithAnError) {
-  _Collection* collection = MakeTextCollection({u"1\r\nAA"});
   const auto ref = [](VARTYPE type, void* to) {
     VARIANT v;
     V_VT(&v) = VT_BYREF | type;
     V_BYREF(&v) = to;
     return v;
   };
-  VARIANT none = ref(VT_VARIANT, nullptr), text = ref(VT_BSTR, nullptr);
-  VARIANT index = ref(VT_I4, nullptr), deep = ref(VT_I2, nullptr), to_deep = ref(VT_VARIANT, &deep);
+  VARIANT none = ref(VT_VARIANT, nullptr), text = ref(VT_BSTR, nullptr), deep = ref(VT_I2, nullptr);
   Var words(L"one");
   VARIANT two[2] = {words.v, words.v};
   DISPID put = DISPID_PROPERTYPUT;
@@ -368,9 +347,7 @@ TEST_F(ComClient, InvokeAnswersBadArgumentsWithAnError) {
     HRESULT expected;
   } cases[] = {
       {tarvex_, 0x60030015, DISPATCH_METHOD, {&none, nullptr, 1, 0}, E_POINTER},
-      {tarvex_, 0x60030015, DISPATCH_METHOD, {&to_deep, nullptr, 1, 0}, E_POINTER},
       {deliver_, 0x40030000, DISPATCH_PROPERTYPUT, {&text, &put, 1, 1}, E_POINTER},
-      {collection, DISPID_VALUE, DISPATCH_METHOD, {&index, nullptr, 1, 0}, E_POINTER},
       {tarvex_, 0x60030015, DISPATCH_METHOD, {&deep, nullptr, 1, 1}, E_INVALIDARG},
       {deliver_, 0x60030000, DISPATCH_METHOD, {nullptr, nullptr, 1, 0}, E_INVALIDARG},
       {tarvex_, 0x60030015, DISPATCH_METHOD, {&words.v, nullptr, 1, 0}, DISP_E_TYPEMISMATCH},
@@ -384,7 +361,6 @@ TEST_F(ComClient, InvokeAnswersBadArgumentsWithAnError) {
         c.expected)
         << std::hex << c.member;
   }
-  collection->Release();
   LPOLESTR no_name[1] = {nullptr};
   DISPID id = 0;
   EXPECT_EQ(tarvex_->GetIDsOfNames(IID_NULL, no_name, 0, 0, &id), E_INVALIDARG);

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "settings_key.h"
-
 namespace tarvex::com::testing {
 namespace {
 

@@ -23,7 +23,6 @@
 
 #include "config/frm_setting.h"
 #include "create_object.h"
-#include "settings_key.h"
 
 namespace tarvex::com {
 namespace {
