@@ -104,9 +104,16 @@ HRESULT Mismatch(HRESULT conversion) {
   return conversion == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
 }
 
-FuncDescRef FindFunction(ITypeInfo* info, DISPID member, WORD flags, bool* member_exists) {
+// A method that takes nothing and gives a value (the collection's Count)
+// may also be read as a property: JScript reads `coll.Count` with
+// DISPATCH_PROPERTYGET alone, as the platform's own collection allows.
+bool ReadableAsProperty(const FUNCDESC& desc) {
+  return desc.invkind == INVOKE_FUNC && desc.cParams == 1 &&
+         (desc.lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FRETVAL);
+}
+
+FuncDescRef FindFunction(ITypeInfo* info, DISPID member, WORD flags) {
   TYPEATTR* attr = nullptr;
-  *member_exists = false;
   if (FAILED(info->GetTypeAttr(&attr))) return {info, nullptr};
   const WORD count = attr->cFuncs;
   info->ReleaseTypeAttr(attr);
@@ -115,13 +122,34 @@ FuncDescRef FindFunction(ITypeInfo* info, DISPID member, WORD flags, bool* membe
   for (UINT i = 0; i < count; ++i) {
     FUNCDESC* desc = nullptr;
     if (FAILED(info->GetFuncDesc(i, &desc))) continue;
-    if (desc->memid == member) {
-      *member_exists = true;
-      if (desc->invkind & flags) return {info, desc};
+    if (desc->memid == member && ((desc->invkind & flags) ||
+                                  ((flags & DISPATCH_PROPERTYGET) && ReadableAsProperty(*desc)))) {
+      return {info, desc};
     }
     info->ReleaseFuncDesc(desc);
   }
   return {info, nullptr};
+}
+
+// A careless host's DISPPARAMS must not crash it: counts that promise arrays
+// that are not there, and by-reference arguments that point nowhere (also
+// one level down, inside a script's VT_BYREF|VT_VARIANT), are refused before
+// any member runs.  Checked once here, so no member has to.
+HRESULT ValidateParams(const DISPPARAMS& params, UINT* arg_error) {
+  if (params.cNamedArgs > params.cArgs) return E_INVALIDARG;
+  if (params.cArgs > 0 && params.rgvarg == nullptr) return E_INVALIDARG;
+  if (params.cNamedArgs > 0 && params.rgdispidNamedArgs == nullptr) return E_INVALIDARG;
+  for (UINT i = 0; i < params.cArgs; ++i) {
+    const VARIANT* arg = &params.rgvarg[i];
+    for (int depth = 0; arg != nullptr && (V_VT(arg) & VT_BYREF) && depth < 2; ++depth) {
+      if (V_BYREF(arg) == nullptr) {
+        if (arg_error != nullptr) *arg_error = i;
+        return E_POINTER;
+      }
+      arg = V_VT(arg) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(arg) : nullptr;
+    }
+  }
+  return S_OK;
 }
 
 // The arguments of one call as DispCallFunc takes them.
@@ -280,6 +308,10 @@ HRESULT DispatchGetTypeInfo(REFIID iid, UINT index, ITypeInfo** info) {
 
 HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) {
   if (names == nullptr || ids == nullptr) return E_POINTER;
+  if (count == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < count; ++i) {
+    if (names[i] == nullptr) return E_POINTER;
+  }
   ITypeInfo* info = TypeInfoOf(iid);
   if (info == nullptr) return E_UNEXPECTED;
   const HRESULT hr = info->GetIDsOfNames(names, count, ids);
@@ -293,11 +325,10 @@ HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, WORD flag
   if (info == nullptr) return E_UNEXPECTED;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   if (params == nullptr) params = &none;
-  if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
+  if (const HRESULT hr = ValidateParams(*params, arg_error); FAILED(hr)) return hr;
 
   const bool put = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
-  bool member_exists = false;
-  FuncDescRef desc = FindFunction(info, member, flags, &member_exists);
+  FuncDescRef desc = FindFunction(info, member, flags);
   if (!desc) return DISP_E_MEMBERNOTFOUND;
 
   const size_t count = static_cast<size_t>(desc->cParams);

@@ -8,8 +8,11 @@
 // converted in place to the parameter's type and passed by reference, so the
 // callee's change reaches the caller's variable; a by-value argument for a
 // by-reference parameter is passed as a converted copy.  Named arguments and
-// DISPID_PROPERTYPUT are honoured.  A failing member's HRESULT and IErrorInfo
-// become DISP_E_EXCEPTION with a filled EXCEPINFO.
+// DISPID_PROPERTYPUT are honoured; a method that takes nothing and gives a
+// value may be read as a property.  A failing member's HRESULT and IErrorInfo
+// become DISP_E_EXCEPTION with a filled EXCEPINFO.  Whatever a host passes,
+// nothing crashes: the DISPPARAMS are checked whole before any member runs
+// (E_INVALIDARG, E_POINTER), and so are the names of GetIDsOfNames.
 //
 // The type library is loaded once per process from the module; any thread.
 #pragma once

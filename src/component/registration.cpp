@@ -1,10 +1,19 @@
 // Self-registration from one table: every key and value DllRegisterServer
-// writes under HKEY_CLASSES_ROOT is a row below, and DllUnregisterServer
-// removes exactly those rows' keys, so the two can never drift apart.
+// writes under HKEY_CLASSES_ROOT is a row below, made from the class and
+// interface lists that DllUnregisterServer removes again, so the two can
+// never drift apart.
 //
 // The type library is registered by hand rather than with RegisterTypeLib:
 // the library says LCID 1033 in its header, but hosts look it up under
 // locale 0, and RegisterTypeLib would file it under 409.
+//
+// On a 64-bit Windows the i686 and the x86_64 file may both be registered,
+// each in its own registry view.  The CLSID keys are per view, but the ProgID
+// and TypeLib keys are one copy for both, and the Interface keys may be, so
+// unregistering one file keeps a shared key that the other view's
+// registration still refers to, and the last one out takes such keys out of
+// both views.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -70,8 +79,14 @@ const Interface kInterfaces[] = {
 
 std::wstring LibKey() { return L"TypeLib\\" + Text(kLibId); }
 
-// The rows; `roots` gets the keys that unregistration removes whole.
-std::vector<Value> Rows(std::vector<std::wstring>* roots) {
+// The other registry view: the one this file's size does not see.
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+
+std::vector<Value> Rows() {
   const std::wstring path = ModulePath();
   const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
   const std::wstring lib = Text(kLibId);
@@ -80,7 +95,6 @@ std::vector<Value> Rows(std::vector<std::wstring>* roots) {
     const std::wstring prog = std::wstring(L"Tarvex4.") + c.name;
     const std::wstring prog1 = prog + L".1";
     const std::wstring key = L"CLSID\\" + Text(c.clsid);
-    roots->insert(roots->end(), {key, prog, prog1});
     rows.insert(rows.end(), {
                                 {key, L"", prog},
                                 {key + L"\\InprocServer32", L"", path},
@@ -106,7 +120,6 @@ std::vector<Value> Rows(std::vector<std::wstring>* roots) {
   }
   for (const Interface& i : kInterfaces) {
     const std::wstring key = L"Interface\\" + Text(i.iid);
-    roots->push_back(key);
     rows.insert(rows.end(), {
                                 {key, L"", i.name},
                                 {key + L"\\ProxyStubClsid", L"", i.proxy},
@@ -152,11 +165,91 @@ bool HasSubkeys(const std::wstring& path) {
 
 void Remove(const std::wstring& path) { RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()); }
 
+// The key's full name (\REGISTRY\MACHINE\...), which tells whether the two
+// views reach the same key; "" when it cannot be told.
+std::wstring FullName(HKEY key) {
+  using Query = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+  constexpr int kKeyNameInformation = 3;
+  std::vector<BYTE> info(4096);
+  ULONG size = 0;
+  if (query == nullptr ||
+      query(key, kKeyNameInformation, info.data(), static_cast<ULONG>(info.size()), &size) != 0) {
+    return L"";
+  }
+  ULONG length = 0;  // KEY_NAME_INFORMATION: the name's length in bytes, then the name
+  std::memcpy(&length, info.data(), sizeof length);
+  std::wstring name(length / sizeof(wchar_t), L'\0');
+  std::memcpy(name.data(), info.data() + sizeof length, name.size() * sizeof(wchar_t));
+  return name;
+}
+
+HKEY Open(const std::wstring& path, REGSAM view) {
+  HKEY key = nullptr;
+  RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key);
+  return key;
+}
+
+// Whether each view has a key of its own at `path`.  Unless that is certain,
+// the key is taken to be shared: kept rather than break the other file.
+// (Wine's 64-bit HKEY_CLASSES_ROOT opened for the 32-bit view does not fall
+// back to the shared keys as a 32-bit process's does, so a shared ProgID may
+// not open there at all.)
+bool DistinctInEachView(const std::wstring& path) {
+  HKEY mine = Open(path, 0);
+  HKEY other = Open(path, kOtherView);
+  bool distinct = mine != nullptr && other != nullptr;
+  if (distinct) {
+    const std::wstring name = FullName(mine);
+    const std::wstring other_name = FullName(other);
+    distinct = !name.empty() && !other_name.empty() && name != other_name;
+  }
+  if (mine != nullptr) RegCloseKey(mine);
+  if (other != nullptr) RegCloseKey(other);
+  return distinct;
+}
+
+void RemoveFromBothViews(const std::wstring& path) {
+  Remove(path);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS | kOtherView, &key) ==
+      ERROR_SUCCESS) {
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), kOtherView, 0);
+  }
+}
+
+// Unregisters a key that the other view may share: kept while the other
+// view's registration refers to it, gone from both views once it does not.
+void Release(const std::wstring& path, bool other_refers) {
+  if (!other_refers) {
+    RemoveFromBothViews(path);
+  } else if (DistinctInEachView(path)) {
+    Remove(path);
+  }
+}
+
+// A value of the other view's registration of a class ("" when missing).  On
+// a 32-bit Windows there is no other view: the flag is ignored and this view,
+// whose class keys are gone by then, answers.
+std::wstring OtherView(const CLSID& clsid, const wchar_t* subkey) {
+  HKEY key = Open(L"CLSID\\" + Text(clsid) + L"\\" + subkey, kOtherView);
+  if (key == nullptr) return L"";
+  wchar_t data[512] = {};
+  DWORD size = sizeof data - sizeof data[0];
+  DWORD type = REG_NONE;
+  const LONG status =
+      RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ ? data : L"";
+}
+
 }  // namespace
 
 HRESULT RegisterServer() {
-  std::vector<std::wstring> roots;
-  for (const Value& row : Rows(&roots)) {
+  for (const Value& row : Rows()) {
     if (!Write(row)) {
       UnregisterServer();
       return row.key.rfind(L"TypeLib", 0) == 0 ? SELFREG_E_TYPELIB : SELFREG_E_CLASS;
@@ -166,9 +259,17 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-  std::vector<std::wstring> roots;
-  Rows(&roots);
-  for (const std::wstring& root : roots) Remove(root);
+  // This view's class keys first: the checks below must not find them.
+  for (const Class& c : kClasses) Remove(L"CLSID\\" + Text(c.clsid));
+  const std::wstring lib = Text(kLibId);
+  bool library_in_use = false;
+  for (const Class& c : kClasses) {
+    const std::wstring prog = std::wstring(L"Tarvex4.") + c.name;
+    Release(prog, OtherView(c.clsid, L"VersionIndependentProgID") == prog);
+    Release(prog + L".1", OtherView(c.clsid, L"ProgID") == prog + L".1");
+    library_in_use = library_in_use || OtherView(c.clsid, L"TypeLib") == lib;
+  }
+  for (const Interface& i : kInterfaces) Release(L"Interface\\" + Text(i.iid), library_in_use);
   // The library's key may also hold the other platform's build (win32 beside
   // win64) or another version: only this build's part goes, then whatever
   // is left empty.

@@ -309,13 +309,17 @@ class SettingsWindow {
 
   void ShowList(ControlId id, const frmSetting::ComboList& list) {
     HWND window = Window(id);
-    auto& shown = shown_entries_[static_cast<size_t>(id)];
-    if (shown != list.entries) {
+    auto& shown = shown_lists_[static_cast<size_t>(id)];
+    // A refill in the model is one here too, even with the same entries:
+    // CB_SETCURSEL -1 alone leaves the list's caret on the old entry, and
+    // Down would then pick the port after it instead of "1".
+    if (shown.entries != list.entries || shown.fills != list.fills) {
       SendMessageW(window, CB_RESETCONTENT, 0, 0);
       for (const std::string& entry : list.entries) {
         SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry).c_str()));
       }
-      shown = list.entries;
+      shown.entries = list.entries;
+      shown.fills = list.fills;
     }
     if (SendMessageW(window, CB_GETCURSEL, 0, 0) != list.list_index) {
       SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(list.list_index), 0);
@@ -372,8 +376,8 @@ class SettingsWindow {
   HWND dialog_ = nullptr;
   std::array<HWND, kControlCount> controls_{};
   // What each list shows, so that a refresh refills a list only when the
-  // model's entries changed (a refill would close a dropped list).
-  std::array<std::vector<std::string>, kControlCount> shown_entries_;
+  // model refilled it (a refill would close a dropped list).
+  std::array<frmSetting::ComboList, kControlCount> shown_lists_;
   std::vector<std::pair<ControlFont, HFONT>> fonts_;
   HBITMAP picture_ = nullptr;
   int dpi_x_ = 96;

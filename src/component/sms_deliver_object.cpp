@@ -115,10 +115,27 @@ class SMSDeliverObject final : public DualDispatch<_SMSDeliver>,
   HRESULT STDMETHODCALLTYPE Decode(BSTR* SMSDeliverPDU) override {
     if (SMSDeliverPDU == nullptr) return E_POINTER;
     return Guarded(__uuidof(_SMSDeliver), [&] {
-      // The core takes the entry by reference and leaves it alone; the
-      // caller's BSTR is not touched either way.
+      // The argument keeps only the PDU, the text after the first CR LF, as
+      // soon as the entry has one: also when the PDU then fails to decode,
+      // since the index was taken off before.  Cut in UTF-16, so the rest
+      // reaches the caller exactly as it was given.
+      const std::u16string given = ToU16(*SMSDeliverPDU);
+      const size_t crlf = given.find(u"\r\n");
+      Bstr pdu;
+      if (crlf != std::u16string::npos) *pdu.out() = MakeBstr(given.substr(crlf + 2));
+      const auto hand_back = [&] {
+        if (pdu.get() == nullptr) return;
+        SysFreeString(*SMSDeliverPDU);
+        *SMSDeliverPDU = pdu.release();
+      };
       std::string entry = ToUtf8(*SMSDeliverPDU);
-      message_.Decode(entry);
+      try {
+        message_.Decode(entry);
+      } catch (...) {
+        hand_back();
+        throw;
+      }
+      hand_back();
     });
   }
 

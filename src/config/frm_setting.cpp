@@ -161,6 +161,7 @@ void frmSetting::LoadSlotSettings() {
   // like any other, so Apply follows it.
   comm_port_.entries.clear();
   for (int port = 1; port <= kPortCount; ++port) comm_port_.entries.push_back(std::to_string(port));
+  ++comm_port_.fills;
   SetListIndex(comm_port_, -1);
 
   device_name_ = std::string(TrimBlanks(mdlPublic::GetDeviceNameSetting(registry_, n), kSpace));

@@ -101,6 +101,9 @@ class frmSetting {
     std::vector<std::string> entries;
     int list_index = -1;
     bool enabled = true;
+    // Counts the times the list was emptied and filled again, so that a face
+    // refills its own control even when the entries are the same.
+    unsigned fills = 0;
     // The selected entry's text, "" when nothing is selected.
     std::string Text() const;
     // The index of the entry equal to `text`, -1 when there is none.

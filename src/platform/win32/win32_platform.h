@@ -30,7 +30,10 @@ namespace tarvex::win32 {
 // converted both ways (the size counts UTF-8 bytes on the seam's side);
 // REG_BINARY and every other type pass as raw bytes.  Keys open with
 // MAXIMUM_ALLOWED, as RegOpenKeyA does, so a user without write access still
-// reads HKEY_LOCAL_MACHINE.  Holds no state: handles are the registry's own.
+// reads HKEY_LOCAL_MACHINE.  Everything but the per-user tree is opened in
+// the 32-bit registry view, in both sizes of the component, so the slots one
+// host configures are the slots every other host uses.  Holds no state:
+// handles are the registry's own.
 class Win32Registry : public RegistryBackend {
  public:
   RegStatus OpenKey(RegHandle parent, const std::string& path, RegHandle* result) override;

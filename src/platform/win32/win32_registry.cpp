@@ -26,6 +26,13 @@ HKEY ToHkey(RegHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
+// The slots' values have always lived in the 32-bit view, where the 32-bit
+// component (the one VB6 and 32-bit Office load) keeps them; the 64-bit file
+// looks there too, so every host on the machine sees the same slots.  The
+// per-user tree is not redirected and is opened as it stands.  A 32-bit
+// Windows ignores the flag.
+REGSAM View(RegHandle parent) { return parent == kRegCurrentUser ? 0 : KEY_WOW64_32KEY; }
+
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 // The value's type and stored bytes, consistent with each other even when
@@ -64,7 +71,8 @@ std::vector<uint8_t> StoredToSeam(DWORD type, const std::vector<uint8_t>& stored
 
 RegStatus Win32Registry::OpenKey(RegHandle parent, const std::string& path, RegHandle* result) {
   HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExW(ToHkey(parent), Widen(path).c_str(), 0, MAXIMUM_ALLOWED, &key);
+  LSTATUS status =
+      RegOpenKeyExW(ToHkey(parent), Widen(path).c_str(), 0, MAXIMUM_ALLOWED | View(parent), &key);
   *result = status == ERROR_SUCCESS ? reinterpret_cast<RegHandle>(key) : 0;
   return status;
 }
@@ -73,7 +81,7 @@ RegStatus Win32Registry::CreateKey(RegHandle parent, const std::string& path, Re
   HKEY key = nullptr;
   LSTATUS status =
       RegCreateKeyExW(ToHkey(parent), Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      MAXIMUM_ALLOWED, nullptr, &key, nullptr);
+                      MAXIMUM_ALLOWED | View(parent), nullptr, &key, nullptr);
   *result = status == ERROR_SUCCESS ? reinterpret_cast<RegHandle>(key) : 0;
   return status;
 }

@@ -66,15 +66,15 @@ short ModemPort() {
 ModemSlot::ModemSlot() {
   const std::wstring port = std::to_wstring(ModemPort());
   const std::wstring baud = L"115200";
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvp1", REG_SZ, port.c_str(),
+  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvp1", REG_SZ, port.c_str(),
                   static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvb1", REG_SZ, baud.c_str(),
+  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvb1", REG_SZ, baud.c_str(),
                   static_cast<DWORD>((baud.size() + 1) * sizeof(wchar_t)));
 }
 
 ModemSlot::~ModemSlot() {
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvp1");
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRoute, L"dvb1");
+  RegDeleteKeyValueW(MachineKey(kRoute), nullptr, L"dvp1");
+  RegDeleteKeyValueW(MachineKey(kRoute), nullptr, L"dvb1");
 }
 
 }  // namespace tarvex::com::testing

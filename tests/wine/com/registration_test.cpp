@@ -1,8 +1,9 @@
 // What regsvr32 wrote, key by key, and that regsvr32 /u took exactly that
 // away again (the same test program, run after unregistration with
-// TARVEX_EXPECT_UNREGISTERED=all; with "own" when only this size's file was
-// taken away and the other size's, which shares the ProgID and type library
-// keys, is still registered).
+// TARVEX_EXPECT_UNREGISTERED=all, or "own" when only this size's file was
+// taken away: the keys both sizes share then stay while the other is registered).
+#include <process.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -100,26 +101,53 @@ TEST(Registration, WritesEveryKeyOfTheClassesAndTheLibrary) {
                                          IID_IUnknown, reinterpret_cast<void**>(&registry)));
 }
 
+// The path of the other size's file where it is registered beside this one,
+// else "".
+std::wstring OtherFile() {
+  HKEY key = nullptr;
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = sizeof path;
+  if (!RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(kTarvex) + L"\\InprocServer32").c_str(), 0,
+                     KEY_READ | (sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), &key)) {
+    RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &size);
+    RegCloseKey(key);
+  }
+  return path;
+}
+
+// With both sizes registered, taking the other one away leaves this one
+// whole, the keys both views share included; the other is put back.
+TEST(Registration, UnregisteringTheOtherSizeLeavesThisOneWorking) {
+  const std::wstring other = L"\"" + OtherFile() + L"\"";
+  if (ExpectUnregistered() || other.size() == 2) GTEST_SKIP() << "the other size is not here";
+  const wchar_t* regsvr32 = sizeof(void*) == 8 ? L"C:\\windows\\syswow64\\regsvr32.exe"
+                                               : L"C:\\windows\\sysnative\\regsvr32.exe";
+  ASSERT_EQ(_wspawnl(_P_WAIT, regsvr32, regsvr32, L"/s", L"/u", other.c_str(), nullptr), 0);
+  IUnknown* object = Create<IUnknown>(L"Tarvex4.Tarvex");
+  EXPECT_NE(object, nullptr);
+  if (object) object->Release();
+  EXPECT_EQ(_wspawnl(_P_WAIT, regsvr32, regsvr32, L"/s", other.c_str(), nullptr), 0);
+}
+
 TEST(Registration, UnregistrationRemovesWhatRegistrationWrote) {
   if (!ExpectUnregistered()) GTEST_SKIP() << "run after regsvr32 /u";
-  if (Expectation() == "own") {
-    // This registry view's classes and this size's library entry are gone;
-    // the shared keys are the other size's program's to check.
-    for (const std::wstring& key :
-         {std::wstring(kTarvex), std::wstring(kSMSDeliver),
-          L"TypeLib\\" + std::wstring(kLib) + L"\\4d.0\\0\\" + Platform()}) {
-      EXPECT_FALSE(Exists(key)) << std::string(key.begin(), key.end());
-    }
-    return;
-  }
+  // This view's own keys go; a 64-bit Windows, like Wine, keeps Interface
+  // keys per view.
+  const std::wstring lib = L"TypeLib\\" + std::wstring(kLib);
   for (const std::wstring& key :
-       {std::wstring(kTarvex), std::wstring(kSMSDeliver), std::wstring(L"Tarvex4.Tarvex"),
-        std::wstring(L"Tarvex4.Tarvex.1"), std::wstring(L"Tarvex4.SMSDeliver"),
-        std::wstring(L"Tarvex4.SMSDeliver.1"), L"TypeLib\\" + std::wstring(kLib),
+       {std::wstring(kTarvex), std::wstring(kSMSDeliver), lib + L"\\4d.0\\0\\" + Platform(),
         std::wstring(L"Interface\\{29A99EB3-F92D-41C5-853B-78C052D8F57C}"),
         std::wstring(L"Interface\\{BD6C2FCC-A3CF-4416-8C34-AAA14B0E4456}"),
         std::wstring(L"Interface\\{62C2173B-F8AC-4732-9C35-49128CDB8F06}")}) {
     EXPECT_FALSE(Exists(key)) << std::string(key.begin(), key.end());
+  }
+  // The keys both views share stay while the other size's file is
+  // registered, and go with the last one.
+  const bool other = !OtherFile().empty();
+  for (const std::wstring& key :
+       {std::wstring(L"Tarvex4.Tarvex"), std::wstring(L"Tarvex4.Tarvex.1"),
+        std::wstring(L"Tarvex4.SMSDeliver"), std::wstring(L"Tarvex4.SMSDeliver.1"), lib}) {
+    EXPECT_EQ(Exists(key), other) << std::string(key.begin(), key.end());
   }
 }
 

@@ -66,9 +66,11 @@ struct Place {
   const wchar_t* name;
 };
 // Where an Apply on slot 2 writes.
-const Place kSlot2[] = {{HKEY_LOCAL_MACHINE, kRoute, L"dvp2"},
-                        {HKEY_LOCAL_MACHINE, kRoute, L"dvb2"},
-                        {HKEY_LOCAL_MACHINE, kDevice, L"dvn2"},
+const HKEY kRouteKey = testing::MachineKey(kRoute);
+const HKEY kDeviceKey = testing::MachineKey(kDevice);
+const Place kSlot2[] = {{kRouteKey, nullptr, L"dvp2"},
+                        {kRouteKey, nullptr, L"dvb2"},
+                        {kDeviceKey, nullptr, L"dvn2"},
                         {HKEY_CURRENT_USER, kUser, L"Port"},
                         {HKEY_CURRENT_USER, kUser, L"BaudRate"}};
 // Slot 2's values as they were (with whatever type they had), put back when
@@ -269,6 +271,12 @@ TEST(SettingsDialog, AppliesAndRemovesASlotThroughBothStores) {
     EXPECT_FALSE(Enabled(kCmdRemove));
     // The buttons that went grey must not have taken the keyboard with them.
     EXPECT_TRUE(Focus() && IsWindowEnabled(Focus()));
+    // The port list was filled anew: Down starts at its top, not after the
+    // port just removed.
+    SendMessageW(g_dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kCboCommPort)), TRUE);
+    Key(WM_KEYDOWN, VK_DOWN, 1);
+    Settle();
+    EXPECT_EQ(Text(kCboCommPort), L"1");
     SendMessageW(Item(kCmdClose), BM_CLICK, 0, 0);
   });
 }
@@ -277,9 +285,10 @@ int Pixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
   Scratch scratch;
-  Store(HKEY_LOCAL_MACHINE, kRoute, L"dvp2", L"COM3");
-  Store(HKEY_LOCAL_MACHINE, kRoute, L"dvb2", L"115200");
-  Store(HKEY_LOCAL_MACHINE, kDevice, L"dvn2", L"  Склад 7 ");
+  // As a 32-bit host stores them; the dialog of either size shows them.
+  Store(kRouteKey, nullptr, L"dvp2", L"COM3");
+  Store(kRouteKey, nullptr, L"dvb2", L"115200");
+  Store(kDeviceKey, nullptr, L"dvn2", L"  Склад 7 ");
   RunDialog([] {
     HDC screen = GetDC(nullptr);
     const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
@@ -322,7 +331,7 @@ TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
     EXPECT_FALSE(Enabled(kCmdApply));
     Key(WM_KEYDOWN, VK_ESCAPE, 1);
   });
-  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kRoute, L"dvp2"), L"COM3");
+  EXPECT_EQ(Stored(kRouteKey, nullptr, L"dvp2"), L"COM3");
 }
 
 }  // namespace
