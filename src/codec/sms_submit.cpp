@@ -80,6 +80,9 @@ size_t WriteHead(uint8_t first_octet, const Destination& to, uint8_t* pdu) {
   return n;
 }
 
+// TS 23.040 9.2.3.5: TP-SRR, bit 5 of the first octet.
+uint8_t SrrBit(bool requested) { return requested ? 0x20 : 0x00; }
+
 std::string ToHex(const uint8_t* pdu, size_t octets) {
   std::string hex(2 * octets, '\0');
   codec_detail::OctetsToHex(pdu, octets, hex.data());
@@ -91,7 +94,7 @@ std::string ToHex(const uint8_t* pdu, size_t octets) {
 std::string SMSSubmit::Encode() {
   const Destination to = NormalisedNumber(PhoneNumber);
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x11, to, pdu);  // SMS-SUBMIT, relative TP-VP
+  size_t n = WriteHead(0x11 | SrrBit(StatusReportRequest), to, pdu);  // SMS-SUBMIT, relative TP-VP
   const size_t dcs = n++;
   pdu[n++] = 0xFF;  // TP-VP: the longest relative period
   n += codec_detail::WriteUserData(MessageText, nullptr, 0, codec_detail::Coding::kAuto, &pdu[dcs],
@@ -120,7 +123,8 @@ std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, in
       static_cast<uint8_t>(Total),
       static_cast<uint8_t>(ThisPart)};
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x41, to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
+  size_t n =
+      WriteHead(0x41 | SrrBit(StatusReportRequest), to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
   const size_t dcs = n++;
   n += codec_detail::WriteUserData(MessageText, header, sizeof header, codec_detail::Coding::kAuto,
                                    &pdu[dcs], pdu + n);

@@ -30,6 +30,9 @@ class SMSSubmit {
   // here (without "+" or "00").
   std::string PhoneNumber;
   std::u16string MessageText;
+  // TP-SRR (TS 23.040 9.2.3.5): the service centre sends a status report.
+  // Off unless the caller asks; the documented PDUs have it clear.
+  bool StatusReportRequest = false;
 
   // Both raise error 5 for a bad number or a text longer than the message (or
   // part) can carry, and then build nothing.

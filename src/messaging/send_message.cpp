@@ -135,6 +135,7 @@ PartReport Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::s
   SMSSubmit submit;
   submit.PhoneNumber = number;
   submit.MessageText = text;
+  submit.StatusReportRequest = status_report_request;
   const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
   return SendDialogue(port, slot, pdu);
 }
@@ -153,9 +154,16 @@ std::string SendReport::Result() const {
 }
 
 void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
-                      const std::u16string& MessageText, bool single, SendReport& report) {
+                      const std::u16string& MessageText, bool single, SendReport& report,
+                      bool status_report) {
   report = SendReport{};
   Impl::SlotUse use(*impl_, ModemID);
+  // Delivery reports: TP-SRR for this send only, whatever way it ends.
+  struct ReportRequest {
+    bool& flag;
+    ~ReportRequest() { flag = false; }
+  } request{impl_->status_report_request};
+  request.flag = status_report;
   report.text = single ? CutToOneMessage(MessageText) : MessageText;
   if (single || FitsSingle(MessageText)) {
     report.total = 1;
@@ -205,6 +213,7 @@ PartReport Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumb
   SMSSubmit submit;
   submit.PhoneNumber = PhoneNumber;
   submit.MessageText = part;
+  submit.StatusReportRequest = impl_->status_report_request;
   const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
   PartReport report = impl_->SendDialogue(impl_->Port(ModemID), ModemID, pdu);
   report.part = ThisPart;
