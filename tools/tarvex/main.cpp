@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
   int status = kExitOk;
   AddSlotCommands(app, status);
   AddModemCommands(app, status);
+  AddStatusCommands(app, status);
   AddMessageCommands(app, status);
   AddPduCommands(app, status);
   AddSettingsCommand(app, status);

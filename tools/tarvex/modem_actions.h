@@ -27,7 +27,9 @@ int DeleteMessage(ModemSession& session, int16_t slot, int32_t index, bool json)
 struct SendOptions {
   bool single = false;  // SendMessage: one message, cut to fit
   bool json = false;
-  bool progress = true;  // the bar, when stderr is a terminal
+  bool progress = true;    // the bar, when stderr is a terminal
+  bool report = false;     // TP-SRR: ask for a status report per part
+  int wait_report_s = -1;  // >= 0: wait that long for the reports (implies report)
 };
 int SendText(ModemSession& session, int16_t slot, const std::string& number,
              const std::string& text_utf8, const SendOptions& options);
