@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -176,7 +177,8 @@ std::string ReadLine(int fd) {
     const ssize_t got = read(fd, &c, 1);
     if (got < 0) {
       InterruptGuard::Check();
-      continue;
+      if (errno == EINTR) continue;
+      break;  // an input that cannot be read gives no PIN
     }
     if (got == 0 || c == '\n') break;
     line += c;
