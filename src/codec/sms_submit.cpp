@@ -98,6 +98,9 @@ size_t AddShiftElements(gsm7::ShiftTables tables, uint8_t* header, size_t octets
   return octets;
 }
 
+// TS 23.040 9.2.3.5: TP-SRR, bit 5 of the first octet.
+uint8_t SrrBit(bool requested) { return requested ? 0x20 : 0x00; }
+
 std::string ToHex(const uint8_t* pdu, size_t octets) {
   std::string hex(2 * octets, '\0');
   codec_detail::OctetsToHex(pdu, octets, hex.data());
@@ -112,7 +115,7 @@ std::string SMSSubmit::Encode() {
   const size_t header_octets = AddShiftElements(Tables, header, 1);
   uint8_t pdu[kMaxPduOctets];
   // SMS-SUBMIT, relative TP-VP, TP-UDHI when the header names tables
-  size_t n = WriteHead(header_octets > 1 ? 0x51 : 0x11, to, pdu);
+  size_t n = WriteHead((header_octets > 1 ? 0x51 : 0x11) | SrrBit(StatusReportRequest), to, pdu);
   const size_t dcs = n++;
   pdu[n++] = 0xFF;  // TP-VP: the longest relative period
   n += codec_detail::WriteUserData(MessageText, header, header_octets > 1 ? header_octets : 0,
@@ -142,7 +145,8 @@ std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, in
       static_cast<uint8_t>(ThisPart)};
   const size_t header_octets = AddShiftElements(Tables, header, 6);
   uint8_t pdu[kMaxPduOctets];
-  size_t n = WriteHead(0x41, to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
+  size_t n =
+      WriteHead(0x41 | SrrBit(StatusReportRequest), to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
   const size_t dcs = n++;
   n += codec_detail::WriteUserData(MessageText, header, header_octets, codec_detail::Coding::kAuto,
                                    &pdu[dcs], pdu + n, Tables);

@@ -38,6 +38,9 @@ class SMSSubmit {
   // The tables the 7-bit text goes through; the default pair unless a caller
   // chose national ones.  A text they cannot carry raises error 5.
   gsm7::ShiftTables Tables;
+  // TP-SRR (TS 23.040 9.2.3.5): the service centre sends a status report.
+  // Off unless the caller asks; the documented PDUs have it clear.
+  bool StatusReportRequest = false;
 
   // Both raise error 5 for a bad number or a text longer than the message (or
   // part) can carry, and then build nothing.

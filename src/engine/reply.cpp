@@ -56,6 +56,7 @@ int NoticeLines(std::string_view line, std::string_view own_prefix, bool& keep) 
       return n.pdu_follows ? 2 : 1;
     }
   }
+  if (!own_prefix.empty() && line.starts_with(own_prefix)) return 0;
   if (line[0] == '^') return 1;
   if (line[0] != '+') return 0;
   const size_t colon = line.find(':');
@@ -118,7 +119,8 @@ FinalCode Classify(std::string_view reply) {
 }
 
 std::string AnswerPrefix(std::string_view command) {
-  if (!command.starts_with("AT+")) return "";
+  // A maker's own command (AT^CPIN?) answers under its own sign.
+  if (!command.starts_with("AT+") && !command.starts_with("AT^")) return "";
   const size_t end = command.find_first_of("=?", 3);
   return std::string(command.substr(2, end == std::string_view::npos ? end : end - 2)) + ":";
 }
@@ -162,6 +164,23 @@ std::string RemoveUnsolicited(std::string_view reply, std::string_view own_prefi
     pos = next;
   }
   return out;
+}
+
+size_t CompleteNotices(std::string_view buffer) {
+  size_t safe = 0;
+  bool pdu_due = false;
+  for (size_t pos = 0, lf; (lf = buffer.find('\n', pos)) != std::string_view::npos; pos = lf + 1) {
+    std::string_view line = buffer.substr(pos, lf - pos);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.empty()) {
+      if (!pdu_due) safe = lf + 1;
+      continue;
+    }
+    bool keep = false;
+    pdu_due = !pdu_due && NoticeLines(line, "", keep) == 2;
+    if (!pdu_due) safe = lf + 1;
+  }
+  return safe;
 }
 
 }  // namespace tarvex

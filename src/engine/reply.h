@@ -76,8 +76,12 @@ struct Unsolicited {
 std::string RemoveUnsolicited(std::string_view reply, std::string_view own_prefix = {},
                               std::vector<Unsolicited>* kept = nullptr);
 
-// "+CGMI:" for "AT+CGMI", "+CPMS:" for "AT+CPMS?" or "AT+CPMS=...", "" for a
-// command without an extended name ("ATE0").
+// How much of a buffer of notices is whole lines that RemoveUnsolicited can
+// take now: a +CDS / +CMT header whose PDU line is still to come stays behind.
+size_t CompleteNotices(std::string_view buffer);
+
+// "+CGMI:" for "AT+CGMI", "+CPMS:" for "AT+CPMS?" or "AT+CPMS=...", "^CPIN:"
+// for "AT^CPIN?", "" for a command without an extended name ("ATE0").
 std::string AnswerPrefix(std::string_view command);
 
 }  // namespace tarvex

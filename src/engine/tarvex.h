@@ -83,6 +83,59 @@ struct SendReport {
   std::string Result() const;
 };
 
+// The modem's state as the tool's `status` and `pin` show it.  Each outcome
+// keeps the query's Answer (its value: the reply text); fields the modem did
+// not give stay at their "unknown" values.
+struct PinState : Answer {
+  std::string code;          // "READY", "SIM PIN", "SIM PUK", "PH-SIM PIN"...; "" unknown
+  bool waited_busy = false;  // the SIM answered "busy" first (AwaitSim)
+  bool ready() const { return code == "READY"; }
+  bool needs_pin() const { return code == "SIM PIN"; }
+  // A PUK (or an operator's unblocking code) before anything else.
+  bool needs_puk() const;
+  // +CME ERROR 14 / +CMS ERROR 314.
+  bool busy() const;
+};
+struct PinTries {
+  int pin = -1;  // tries left for the PIN, -1 when the modem does not tell
+  int puk = -1;
+};
+struct SignalQuality : Answer {
+  int rssi = 99;  // +CSQ <rssi>: 0-31, 100-191, 99 unknown
+  int ber = 99;   // <ber>: 0-7, 99 unknown
+  bool known() const;
+  int dBm() const;   // only when known()
+  int Bars() const;  // 0-5, only when known()
+};
+struct Registration : Answer {
+  int mode = -1;          // +CREG <n> as the modem had it
+  int stat = -1;          // <stat>: 0 not searching, 1 home, 2 searching, 3 denied, 5 roaming...
+  std::string lac, cell;  // hex, as given (only with <n> 2)
+  int act = -1;           // access technology, -1 not given
+  // "home network", "roaming", "searching", "denied"... "" when unknown.
+  std::string StatusText() const;
+};
+struct OperatorName : Answer {
+  int mode = -1, format = -1, act = -1;
+  std::string name;  // "" when the modem is registered nowhere
+};
+struct ServiceCentre : Answer {
+  std::string number;
+  int type = -1;
+};
+struct StorageUse : Answer {
+  struct Memory {
+    std::string name;
+    int used = 0, total = 0;
+  };
+  std::vector<Memory> memories;  // each storage once, in the answer's order
+};
+// AT+CNMI as the tool found it, so that it can be put back.
+struct IndicationRouting : Answer {
+  std::vector<int> values;  // <mode>,<mt>,<bm>,<ds>,<bfr> as read; empty when unknown
+  int ds = -1;              // the <ds> now in force: 1 +CDS, 2 +CDSI
+};
+
 // A notice the modem sent on its own account (a new message, a status
 // report), taken out of a reply and kept for the engine's caller.
 struct Indication {
@@ -169,8 +222,41 @@ class Tarvex {
   Listing ListStored(int16_t ModemID, int32_t Inbox);
   // SendMessage (single: the text cut to one message) or SendLongMessage;
   // `report` holds every part tried, also when an error is raised.
+  // status_report sets TP-SRR in every part.
   void SendText(int16_t ModemID, const std::string& PhoneNumber, const std::u16string& MessageText,
-                bool single, SendReport& report);
+                bool single, SendReport& report, bool status_report = false);
+
+  // The modem's state (src/engine/modem_status.cpp).  Each is one query on
+  // the slot; a refusal or silence is the outcome, never an error raised.
+  PinState ReadPinState(int16_t ModemID);
+  // ReadPinState again while the SIM answers "busy", for up to wait_ms on
+  // the engine's clock (a SIM that is still starting up).
+  PinState AwaitSim(int16_t ModemID, uint32_t wait_ms);
+  // AT+CPINR, else the makers' forms (Huawei, Quectel, Sierra, SIMCom).
+  PinTries ReadPinTries(int16_t ModemID);
+  // AT+CPIN="<pin>": 4 to 8 digits, else 5 (the PIN is never in the message).
+  Answer EnterPin(int16_t ModemID, const std::string& pin);
+  SignalQuality ReadSignal(int16_t ModemID);
+  // +CREG?; when the modem gives no cell it is asked once more with
+  // AT+CREG=2, and its own setting is put back.
+  Registration ReadRegistration(int16_t ModemID);
+  OperatorName ReadOperator(int16_t ModemID);
+  ServiceCentre ReadServiceCentre(int16_t ModemID);
+  StorageUse ReadStorageUse(int16_t ModemID);
+
+  // Status reports for the tool's `send --wait-report`
+  // (src/engine/report_routing.cpp).  RouteStatusReports sets AT+CNMI's <ds>
+  // (and a <mode> that shows indications) keeping the modem's other values;
+  // RestoreRouting puts back what it found.
+  IndicationRouting RouteStatusReports(int16_t ModemID);
+  Answer RestoreRouting(int16_t ModemID, const IndicationRouting& found);
+  // The notices that arrive within timeout_ms (returns at the first ones;
+  // those already taken out of replies come at once).
+  std::vector<Indication> AwaitIndications(int16_t ModemID, uint32_t timeout_ms);
+  // The PDU stored at `index` of `storage` (AT+CMGR with that storage made
+  // the reading one for the while); deleted when remove(pdu) says so.
+  Answer ReadStored(int16_t ModemID, const std::string& storage, int32_t index,
+                    const std::function<bool(const std::string& pdu)>& remove);
 
  private:
   struct Impl;

@@ -162,6 +162,10 @@ struct Tarvex::Impl {
   // The second phase of a USSD request: the network's "+CUSD:" answer.
   UssdAnswer ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer, int32_t timeout_ms);
 
+  // One query on a held slot: done with the reply text (notices taken out)
+  // as its value, refused with the modem's code, or silent.
+  Answer Query(SlotUse& use, std::string_view command, uint32_t timeout_ms);
+
   // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
   // Ctrl-Z at the prompt.
   PartReport SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu);
@@ -181,6 +185,7 @@ struct Tarvex::Impl {
   uint32_t command_timeout_ms = kDefaultCommandTimeoutMs;
   uint32_t send_timeout_ms = kDefaultSendTimeoutMs;
   bool extended_errors = false;
+  bool status_report_request = false;  // TP-SRR for the parts of the running send
   std::deque<Indication> indications;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;

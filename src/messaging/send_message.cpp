@@ -137,6 +137,7 @@ PartReport Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::s
   submit.PhoneNumber = number;
   submit.MessageText = text;
   submit.Tables = send_tables;
+  submit.StatusReportRequest = status_report_request;
   const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
   return SendDialogue(port, slot, pdu);
 }
@@ -155,7 +156,8 @@ std::string SendReport::Result() const {
 }
 
 void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
-                      const std::u16string& MessageText, bool single, SendReport& report) {
+                      const std::u16string& MessageText, bool single, SendReport& report,
+                      bool status_report) {
   report = SendReport{};
   Impl::SlotUse use(*impl_, ModemID);
   // National tables hold for this send only, however it ends.
@@ -163,6 +165,12 @@ void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
     Impl& impl;
     ~TablesReset() { impl.send_tables = {}; }
   } reset{*impl_};
+  // Delivery reports: TP-SRR for this send only, whatever way it ends.
+  struct ReportRequest {
+    bool& flag;
+    ~ReportRequest() { flag = false; }
+  } request{impl_->status_report_request};
+  request.flag = status_report;
   report.text = single ? CutToOneMessage(MessageText) : MessageText;
   std::vector<std::u16string> parts;
   if (single || impl_->national.mode == gsm7::NationalChoice::kOff) {
@@ -226,6 +234,7 @@ PartReport Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumb
   submit.PhoneNumber = PhoneNumber;
   submit.MessageText = part;
   submit.Tables = impl_->send_tables;
+  submit.StatusReportRequest = impl_->status_report_request;
   const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
   PartReport report = impl_->SendDialogue(impl_->Port(ModemID), ModemID, pdu);
   report.part = ThisPart;

@@ -20,6 +20,7 @@
 #include "codec/sms_deliver.h"
 #include "common/error.h"
 #include "common/text.h"
+#include "delivery_reports.h"
 #include "entry_json.h"
 #include "modem_actions.h"
 
@@ -388,8 +389,22 @@ int SendText(ModemSession& session, int16_t slot, const std::string& number,
     j["Parts"] = PartsJson(report);
     return j;
   };
+  // Routing for the reports is set up before the first part goes out, and
+  // put back whatever happens.
+  std::optional<DeliveryReports> reports;
   try {
-    engine.SendText(slot, number, original, options.single, report);
+    if (options.wait_report_s >= 0) reports.emplace(engine, slot);
+  } catch (const CommandFailure& e) {
+    if (options.json) {
+      Json j = json_for("FAILED");
+      j["Error"] = {{"Kind", "FAILURE"}, {"Code", e.status()}, {"Text", e.what()}};
+      std::cout << JsonLine(j) << "\n";
+    }
+    throw;
+  }
+  try {
+    engine.SendText(slot, number, original, options.single, report,
+                    options.report || options.wait_report_s >= 0);
   } catch (const Error& e) {
     engine.OnSendProgress(nullptr);
     bar.Finish("stopped");
@@ -440,6 +455,9 @@ int SendText(ModemSession& session, int16_t slot, const std::string& number,
         last.outcome == Answer::kRefused ? "refused: " + Why(a) : "not answered in time (TIMEOUT)";
     std::cerr << "tarvex: the message to " << number
               << " was not sent: " << FailureSummary(report, why) << "\n";
+  }
+  if (reports && status == kExitOk) {
+    return reports->Await(report, number, options.wait_report_s, options.json);
   }
   return status;
 }
@@ -519,12 +537,21 @@ void AddMessageCommands(CLI::App& app, int& status) {
                  "Print one JSON object: the result, each part's result and reference, the error");
   send->add_flag("--lossy", args->lossy,
                  "Send text that is not UTF-8 anyway, each bad byte as U+FFFD (else exit 2)");
+  send->add_flag("--report", args->send.report,
+                 "Ask the network for a delivery report of each part (TP-SRR)");
+  send->add_option("--wait-report", args->send.wait_report_s,
+                   "Wait up to SECONDS (default 120) for the reports; exit 0 only when every "
+                   "part was delivered (1 one failed, 4 the wait ran out)")
+      ->expected(0, 1)
+      ->default_str("120")
+      ->check(CLI::Range(0, 86400));
   AddTraceOption(send, args->trace);
   send->footer(
       "Numbers: +CC... or 00CC... international; 0... national and up to 6 digits (short\n"
       "codes) as dialled; other digits are taken as international without the +.\n"
       "Examples: tarvex send -m 1 +31612345678 'See you at 8'\n"
-      "          fortune | tarvex send -m 1 +31612345678 -");
+      "          fortune | tarvex send -m 1 +31612345678 -\n"
+      "          tarvex send -m 1 +31612345678 'Arrived?' --wait-report=60");
   send->callback([args, &status] {
     status = RunModemCommand([&] {
       std::string text;

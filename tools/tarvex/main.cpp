@@ -60,8 +60,9 @@ int main(int argc, char** argv) {
       "\n"
       "Exit status: 0 success; 1 refused (the modem's ERROR, +CMS/+CME ERROR with its\n"
       "meaning, or the network's USSD refusal) or an entry did not decode; 2 bad command\n"
-      "line or text that is not UTF-8; 3 the slot could not be opened; 4 the modem did\n"
-      "not answer in time; 5 any other error (a bad argument, the device went away);\n"
+      "line or text that is not UTF-8; 3 the slot could not be opened (or its SIM is\n"
+      "locked: tarvex pin); 4 the modem did not answer in time (or --wait-report ran\n"
+      "out); 5 any other error (a bad argument, the device went away);\n"
       "130 interrupted (Ctrl-C).\n"
       "Settings store: /var/lib/tarvex/registry.db (TARVEX_STATE_DIR moves it).\n"
       "Run 'tarvex COMMAND --help' for a command's options and an example.");
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
   int status = kExitOk;
   AddSlotCommands(app, status);
   AddModemCommands(app, status);
+  AddStatusCommands(app, status);
   AddMessageCommands(app, status);
   AddPduCommands(app, status);
   AddSettingsCommand(app, status);

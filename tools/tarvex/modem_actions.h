@@ -17,8 +17,6 @@ namespace tarvex::cli {
 nlohmann::ordered_json ModemErrorJson(const Answer& answer);
 
 int ShowInfo(ModemSession& session, int16_t slot, bool json);
-// The text `tarvex ussd` prints for the network's answer.
-std::string UssdText(const UssdAnswer& answer);
 int RunUssd(ModemSession& session, int16_t slot, const std::string& code, int32_t timeout_ms,
             bool json);
 int ShowOrSetStorage(ModemSession& session, int16_t slot, const std::string& name, bool json);
@@ -27,7 +25,9 @@ int DeleteMessage(ModemSession& session, int16_t slot, int32_t index, bool json)
 struct SendOptions {
   bool single = false;  // SendMessage: one message, cut to fit
   bool json = false;
-  bool progress = true;  // the bar, when stderr is a terminal
+  bool progress = true;    // the bar, when stderr is a terminal
+  bool report = false;     // TP-SRR: ask for a status report per part
+  int wait_report_s = -1;  // >= 0: wait that long for the reports (implies report)
 };
 int SendText(ModemSession& session, int16_t slot, const std::string& number,
              const std::string& text_utf8, const SendOptions& options);

@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "config/mdl_public.h"
 #include "engine/modem_errors.h"
+#include "engine/modem_status.h"
 #include "store.h"
 #include "ui/settings_tui.h"
 
@@ -114,12 +115,12 @@ class ModemSession::WatchedPort : public SerialPort {
   void SetInputLen(int16_t length) override { port_.SetInputLen(length); }
   void Output(std::string_view data) override {
     InterruptGuard::Check();
-    if (trace_) std::cerr << ">> " << Printable(data) << "\n";
+    if (trace_) std::cerr << ">> " << Printable(MaskSecrets(data)) << "\n";
     port_.Output(data);
   }
   std::string Input() override {
     std::string data = port_.Input();
-    if (trace_ && !data.empty()) std::cerr << "<< " << Printable(data) << "\n";
+    if (trace_ && !data.empty()) std::cerr << "<< " << Printable(MaskSecrets(data)) << "\n";
     return data;
   }
   bool WaitForInput(uint32_t timeout_ms) override {
@@ -270,7 +271,7 @@ std::string ModemSession::DescribePort(int16_t slot) {
   return text;
 }
 
-void ModemSession::Open(int16_t slot) {
+void ModemSession::Open(int16_t slot, SimNeed need) {
   const std::string where = "slot " + std::to_string(slot);
   if (slot < 0 || slot >= Tarvex::kSlotCount) {
     throw CommandFailure(kExitUsage, "there is no " + where + " (slots are 0 to 4)");
@@ -287,8 +288,29 @@ void ModemSession::Open(int16_t slot) {
   }
   WatchedPort& port = *watched_[slot];
   port.ResetDiagnosis();
-  if (engine_->DeviceOpen(slot)) {
+  bool opened = engine_->DeviceOpen(slot);
+  if (!opened && port.PortOpen()) {
+    // A refused initialisation is often a SIM that is locked or still
+    // starting: ask it, wait out "busy", and try the initialisation again
+    // once the SIM is ready.
+    const PinState sim = engine_->AwaitSim(slot, kSimBusyWaitMs);
+    if (sim.waited_busy && sim.ready()) {
+      engine_->DeviceClose(slot);
+      port.ResetDiagnosis();
+      opened = engine_->DeviceOpen(slot);
+    } else if (!sim.ready() && sim.done()) {
+      if (need == SimNeed::kAny) {
+        // The SIM is what refused: `pin` and `status` work on it as it is.
+        slot_ = slot;
+        return;
+      }
+      engine_->DeviceClose(slot);
+      CheckSim(slot, sim, need);
+    }
+  }
+  if (opened) {
     slot_ = slot;
+    CheckSim(slot, engine_->AwaitSim(slot, kSimBusyWaitMs), need);
     return;
   }
   const std::string described = DescribePort(slot);
@@ -311,6 +333,29 @@ void ModemSession::Open(int16_t slot) {
   throw CommandFailure(kExitNoModem, "the modem on " + described +
                                          " did not initialise: no answer within 5 s; check the "
                                          "device, the baud rate and that the modem is on");
+}
+
+void ModemSession::CheckSim(int16_t slot, const PinState& sim, SimNeed need) {
+  if (need == SimNeed::kAny) return;
+  const std::string n = std::to_string(slot);
+  std::string why;
+  if (sim.needs_pin() || (sim.outcome == Answer::kRefused &&
+                          ((sim.error.kind == FinalCode::kCmeError && sim.error.number == 11) ||
+                           (sim.error.kind == FinalCode::kCmsError && sim.error.number == 311)))) {
+    why = "SIM PIN required: run tarvex pin -m " + n;
+  } else if (sim.needs_puk()) {
+    why = "the SIM asks for its PUK (" + sim.code +
+          "): too many wrong PINs; unblock it with the PUK in a phone";
+  } else if (sim.busy()) {
+    why = "the SIM stayed busy for " + std::to_string(kSimBusyWaitMs / 1000) + " s (" + Why(sim) +
+          "); try again in a moment";
+  } else if (sim.done() && !sim.ready() && !sim.code.empty()) {
+    why = "the SIM is locked (" + sim.code + "); tarvex pin enters only the SIM PIN";
+  } else {
+    return;  // ready, or a modem that does not say: the command finds out
+  }
+  Close();
+  throw CommandFailure(kExitNoModem, why);
 }
 
 void ModemSession::Close() {

@@ -94,10 +94,19 @@ class ModemSession {
   Tarvex& engine() { return *engine_; }
   posix::SqliteRegistry& store() { return *store_; }
 
+  // How long the open waits for a SIM that answers "busy" (still starting).
+  static constexpr uint32_t kSimBusyWaitMs = 20000;
+  // What a command needs of the SIM: unlocked (every command that uses the
+  // network or the storage), or anything (`status`, `pin`).
+  enum class SimNeed { kUnlocked, kAny };
+
   // DeviceOpen with a diagnosis: raises CommandFailure(kExitNoModem) saying
-  // whether the slot has no port, the port could not be opened, or the modem
-  // did not initialise.  A slot that answered ERROR is closed again.
-  void Open(int16_t slot);
+  // whether the slot has no port, the port could not be opened, the modem
+  // did not initialise, or (with kUnlocked) the SIM wants its PIN ("SIM PIN
+  // required: run tarvex pin -m N"), a PUK, or stayed busy.  A SIM that
+  // answers "busy" is asked again for up to kSimBusyWaitMs.  A slot that
+  // answered ERROR is closed again.
+  void Open(int16_t slot, SimNeed need = SimNeed::kUnlocked);
   // DeviceClose of the opened slot (nothing when none is open); then the
   // notices the modem sent meanwhile (a new message, a status report) are
   // named on stderr, since the tool keeps no receiver of its own.
@@ -109,6 +118,7 @@ class ModemSession {
  private:
   class WatchedPort;
   void ReportIndications();
+  void CheckSim(int16_t slot, const PinState& sim, SimNeed need);
 
   std::unique_ptr<posix::SqliteRegistry> store_;
   std::unique_ptr<RegistryUserSettings> user_settings_;

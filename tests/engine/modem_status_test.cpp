@@ -1,0 +1,235 @@
+// The modem-state parsers on replies of named modems, the queries that send
+// more than one command (a busy SIM, the cell, a stored report, the report
+// routing) on the scripted modem, and what a trace may show of a PIN.
+#include "engine/modem_status.h"
+
+#include <gtest/gtest.h>
+
+#include "codec/sms_submit.h"
+#include "engine/engine_fixture.h"
+
+namespace tarvex::testing {
+namespace {
+
+std::string Show(const PinTries& t) { return std::to_string(t.pin) + "/" + std::to_string(t.puk); }
+
+TEST(ModemStatusParsers, RepliesOfRealModems) {
+  struct Case {
+    const char* modem;
+    std::string text;
+    std::string expected;
+  };
+  auto run = [](const char* what, const std::vector<Case>& cases, auto parse) {
+    for (const Case& c : cases) EXPECT_EQ(parse(c.text), c.expected) << what << ": " << c.modem;
+  };
+  run("SIM",
+      {{"Huawei E173", "\r\n+CPIN: READY\r\n\r\nOK\r\n", "READY"},
+       {"SIM800L", "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n", "SIM PIN"},
+       {"no answer line", "\r\nOK\r\n", "?"}},
+      [](const std::string& t) {
+        PinState s;
+        return ParsePinState(t, s) ? s.code : "?";
+      });
+  run("tries",
+      {{"Quectel EC25 +CPINR", "\r\n+CPINR: SIM PIN,2,3\r\n+CPINR: SIM PUK,10,10\r\n\r\nOK\r\n",
+        "2/10"},
+       {"Huawei E3372 ^CPIN", "\r\n^CPIN: SIM PIN,3,10,3,10,3\r\n\r\nOK\r\n", "3/10"},
+       {"Quectel M95 +QPINC", "\r\n+QPINC: \"SC\",1,9\r\n\r\nOK\r\n", "1/9"},
+       {"Sierra MC7455 +CPINC", "\r\n+CPINC: 3,3,10,10\r\n\r\nOK\r\n", "3/10"}},
+      [](const std::string& t) {
+        PinTries p;
+        return ParsePinTries(t, p) ? Show(p) : "?";
+      });
+  run("signal",
+      {{"SIM800L", "\r\n+CSQ: 17,0\r\n\r\nOK\r\n", "17 -79 dBm 4 bars"},
+       {"Huawei E173, no signal", "\r\n+CSQ: 99,99\r\n\r\nOK\r\n", "99 unknown"},
+       {"strongest", "\r\n+CSQ: 31,99\r\n\r\nOK\r\n", "31 -51 dBm 5 bars"},
+       {"weakest", "\r\n+CSQ: 1,99\r\n\r\nOK\r\n", "1 -111 dBm 0 bars"}},
+      [](const std::string& t) {
+        SignalQuality s;
+        if (!ParseSignal(t, s)) return std::string("?");
+        return std::to_string(s.rssi) + (s.known() ? " " + std::to_string(s.dBm()) + " dBm " +
+                                                         std::to_string(s.Bars()) + " bars"
+                                                   : " unknown");
+      });
+  run("registration",
+      {{"SIM800L", "\r\n+CREG: 0,1\r\n\r\nOK\r\n", "0 home network  "},
+       {"Quectel EC25 roaming on LTE", "\r\n+CREG: 2,5,\"1A2B\",\"01C2D03\",7\r\n\r\nOK\r\n",
+        "2 roaming 1A2B 01C2D03"},
+       {"Huawei E173, a notice beside the answer",
+        "\r\n+CREG: 1,\"00C3\",\"1A2B\"\r\n\r\n+CREG: 2,3\r\n\r\nOK\r\n",
+        "2 registration denied  "}},
+      [](const std::string& t) {
+        Registration r;
+        return ParseRegistration(t, r)
+                   ? std::to_string(r.mode) + " " + r.StatusText() + " " + r.lac + " " + r.cell
+                   : "?";
+      });
+  run("operator",
+      {{"Quectel EC25", "\r\n+COPS: 0,0,\"T-Mobile NL\",7\r\n\r\nOK\r\n", "T-Mobile NL"},
+       {"SIM800L numeric", "\r\n+COPS: 0,2,\"20416\"\r\n\r\nOK\r\n", "20416"},
+       {"registered nowhere", "\r\n+COPS: 0\r\n\r\nOK\r\n", ""}},
+      [](const std::string& t) {
+        OperatorName o;
+        return ParseOperator(t, o) ? o.name : "?";
+      });
+  run("service centre",
+      {{"Huawei E173", "\r\n+CSCA: \"+31624000000\",145\r\n\r\nOK\r\n", "+31624000000"},
+       {"Huawei in UCS2 character set", "\r\n+CSCA: \"002B0033003100360032\",145\r\n\r\nOK\r\n",
+        "+3162"}},
+      [](const std::string& t) {
+        ServiceCentre s;
+        return ParseServiceCentre(t, s) ? s.number : "?";
+      });
+  run("storage",
+      {{"Huawei E173, one storage thrice",
+        "\r\n+CPMS: \"SM\",3,30,\"SM\",3,30,\"SM\",3,30\r\n\r\nOK\r\n", "SM 3/30 "},
+       {"Quectel EC25", "\r\n+CPMS: \"ME\",0,255,\"SM\",2,50,\"MT\",2,305\r\n\r\nOK\r\n",
+        "ME 0/255 SM 2/50 MT 2/305 "}},
+      [](const std::string& t) {
+        StorageUse u;
+        if (!ParseStorageUse(t, u)) return std::string("?");
+        std::string s;
+        for (const auto& m : u.memories)
+          s += m.name + " " + std::to_string(m.used) + "/" + std::to_string(m.total) + " ";
+        return s;
+      });
+}
+
+TEST(ModemStatusParsers, ReportRoutingKeepsTheModemsOtherValues) {
+  const auto offers = *ParseCnmiOffers("\r\n+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)\r\n");
+  const auto cds_only_stored = *ParseCnmiOffers("+CNMI: (0,1,2),(0,1),(0),(0,2),(0,1)");
+  const auto no_reports = *ParseCnmiOffers("+CNMI: (0-2),(0-3),(0),(0),(0,1)");
+  struct Case {
+    const char* name;
+    std::vector<int> found;
+    std::vector<std::set<int>> offers;
+    std::string expected;
+  } cases[] = {
+      {"kept", {2, 1, 0, 0, 0}, offers, "2,1,0,1,0"},
+      {"mode 0 shows nothing", {0, 1, 0, 0, 1}, offers, "2,1,0,1,1"},
+      {"only stored reports", {1, 1, 0, 0, 0}, cds_only_stored, "1,1,0,2,0"},
+      {"nothing known", {}, {}, "2,,,1"},
+      {"no report routing", {2, 1, 0, 0, 0}, no_reports, "none"},
+  };
+  for (const Case& c : cases) {
+    const auto choice = ChooseReportRouting(c.found, c.offers, 1);
+    EXPECT_EQ(choice ? choice->arguments : "none", c.expected) << c.name;
+  }
+  const auto stored = ParseReportNotice("+CDSI: \"SR\",4");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->storage + std::to_string(stored->index), "SR4");
+}
+
+TEST(ModemStatusParsers, TracesNeverShowAPin) {
+  EXPECT_EQ(MaskSecrets("AT+CPIN=\"1234\"\r"), "AT+CPIN=\"****\"\r");
+  EXPECT_EQ(MaskSecrets("at+cpin=12345678\r\nAT+CSQ\r"), "at+cpin=****\r\nAT+CSQ\r");
+  EXPECT_EQ(MaskSecrets("AT+CPIN=\"87654321\",\"1234\"\r"), "AT+CPIN=\"****\",\"****\"\r");
+  EXPECT_EQ(MaskSecrets("\r\n+CPIN: SIM PIN\r\n"), "\r\n+CPIN: SIM PIN\r\n");
+}
+
+TEST(ModemStatusParsers, StatusReportRequestSetsTpSrr) {
+  SMSSubmit s;
+  s.PhoneNumber = "+123";
+  s.MessageText = u"abc";
+  s.StatusReportRequest = true;
+  EXPECT_EQ(s.Encode(), "003100039121F30000FF0361F118");
+  EXPECT_EQ(s.EncodeLongSMS("2A", 2, 2).substr(0, 4), "0061");
+}
+
+class ModemStatusTest : public EngineFixture {
+ protected:
+  void SetUp() override { OpenSlot(1); }
+};
+
+TEST_F(ModemStatusTest, BusySimIsWaitedForOnTheClock) {
+  modem().Expect("AT+CPIN?\r").Reply("\r\n+CME ERROR: 14\r\n");
+  modem().Expect("AT+CPIN?\r").Reply("\r\n+CMS ERROR: 314\r\n");
+  modem().Expect("AT+CPIN?\r").Reply("\r\n+CPIN: READY\r\n\r\nOK\r\n");
+  const uint32_t start = clock().TickCount();
+  const PinState ready = engine().AwaitSim(1, 20000);
+  EXPECT_TRUE(ready.ready() && ready.waited_busy);
+  EXPECT_GE(clock().TickCount() - start, 2000u);
+  ExpectScriptMet();
+
+  // A SIM that stays busy is given up on after the wait, not looped on.
+  modem().ClearLog();
+  for (int i = 0; i < 4; ++i) modem().Expect("AT+CPIN?\r").Reply("\r\n+CME ERROR: 14\r\n");
+  EXPECT_TRUE(engine().AwaitSim(1, 3000).busy());
+  EXPECT_LE(modem().Writes().size(), 4u);
+}
+
+TEST_F(ModemStatusTest, PinIsDigitsOnlyAndNeverInTheMessage) {
+  modem().Expect("AT+CPIN=\"1234\"\r").Reply("\r\n+CME ERROR: 16\r\n");
+  const Answer wrong = engine().EnterPin(1, "1234");
+  EXPECT_EQ(wrong.error.number, 16);
+  for (const char* bad : {"12a4", "123", "123456789", "1234\";+CMGD=1,4"}) {
+    try {
+      engine().EnterPin(1, bad);
+      ADD_FAILURE() << bad;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kInvalidArgument);
+      EXPECT_EQ(std::string(e.what()).find(bad), std::string::npos) << e.what();
+    }
+  }
+  ExpectScriptMet();
+}
+
+TEST_F(ModemStatusTest, CellIsAskedForAndTheModemsSettingPutBack) {
+  modem().Expect("AT+CREG?\r").Reply("\r\n+CREG: 0,1\r\n\r\nOK\r\n");
+  modem().Expect("AT+CREG=2\r").Reply("\r\nOK\r\n");
+  modem().Expect("AT+CREG?\r").Reply("\r\n+CREG: 2,1,\"00C3\",\"1A2B\"\r\n\r\nOK\r\n");
+  modem().Expect("AT+CREG=0\r").Reply("\r\nOK\r\n");
+  const Registration r = engine().ReadRegistration(1);
+  EXPECT_EQ(r.StatusText() + " " + r.lac + " " + r.cell + " " + std::to_string(r.mode),
+            "home network 00C3 1A2B 0");
+  ExpectScriptMet();
+}
+
+TEST_F(ModemStatusTest, StoredReportIsReadFromItsStorageAndDeleted) {
+  const std::string pdu = "0891683108608805F906750D91683109731147F4313050913492003130509134430000";
+  modem().Expect("AT+CNMI?\r").Reply("\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n");
+  modem().Expect("AT+CNMI=?\r").Reply("\r\n+CNMI: (0-2),(0-3),(0),(0,2),(0,1)\r\n\r\nOK\r\n");
+  modem().Expect("AT+CNMI=2,1,0,2,0\r").Reply("\r\nOK\r\n");
+  const IndicationRouting routing = engine().RouteStatusReports(1);
+  EXPECT_EQ(routing.ds, 2);
+
+  // The notice comes in two reads; it is taken whole.
+  modem().Feed("\r\n+CDSI: \"S");
+  modem().Feed("R\",3\r\n");
+  const std::vector<Indication> notices = engine().AwaitIndications(1, 60000);
+  ASSERT_EQ(notices.size(), 1u);
+  const auto notice = ParseReportNotice(notices[0].text);
+  ASSERT_TRUE(notice);
+
+  modem()
+      .Expect("AT+CPMS?\r")
+      .Reply("\r\n+CPMS: \"SM\",1,30,\"SM\",1,30,\"SM\",1,30\r\n\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"SR\"\r").Reply("\r\n+CPMS: 1,10,1,30,1,30\r\n\r\nOK\r\n");
+  modem().Expect("AT+CMGR=3\r").Reply("\r\n+CMGR: 0,,25\r\n" + pdu + "\r\n\r\nOK\r\n");
+  modem().Expect("AT+CMGD=3\r").Reply("\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n");
+  const Answer read = engine().ReadStored(1, notice->storage, notice->index,
+                                          [](const std::string&) { return true; });
+  EXPECT_EQ(read.value, pdu);
+
+  modem().Expect("AT+CNMI=2,1,0,0,0\r").Reply("\r\nOK\r\n");
+  EXPECT_TRUE(engine().RestoreRouting(1, routing).done());
+  ExpectScriptMet();
+}
+
+TEST_F(ModemStatusTest, DirectReportWaitsForItsPduLine) {
+  modem().Feed("\r\n+CDS: 25\r\n");
+  const uint32_t start = clock().TickCount();
+  modem().Feed("07911326040000F0060B911326880736F4");
+  modem().Feed("111011719551401110117195714000\r\n");
+  const std::vector<Indication> notices = engine().AwaitIndications(1, 60000);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(ParseReportNotice(notices[0].text)->pdu,
+            "07911326040000F0060B911326880736F4111011719551401110117195714000");
+  EXPECT_LT(clock().TickCount() - start, 1000u);
+  EXPECT_TRUE(engine().AwaitIndications(1, 5000).empty());
+}
+
+}  // namespace
+}  // namespace tarvex::testing
