@@ -17,7 +17,7 @@ std::string Captured(const std::string& text, const std::string& pattern) {
 TEST_F(DemoTest, ToursEverythingAndCleansUp) {
   const RunResult r = Tool({"demo"}, 60000ms);
   ASSERT_EQ(r.status, 0) << r.Describe();
-  for (const char* step : {"tarvex info", "TARVEX", "BALANCE", "Sent to", "as 3 parts", "(3 parts)",
+  for (const char* step : {"tarvex info", "TARVEX", "Balance: 12.50", "Sent to", "as 3 parts", "(3 parts)",
                            "Deleted message", "Slot 1 closed"}) {
     EXPECT_NE(r.out.find(step), std::string::npos) << step << "\n" << r.Describe();
   }

@@ -108,8 +108,9 @@ TEST_F(ModemTest, CmgsLogsThePduAndLoopsOwnNumberBack) {
   const std::u16string privet = u"\u041f\u0440\u0438\u0432\u0435\u0442";
   EXPECT_EQ(Send(Submit("+31699990000", privet)),
             "\r\n+CMGS: 2\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",1\r\n");
-  // Same digits, other prefix: not ours.
-  EXPECT_EQ(Send(Submit("0031699990000", u"elsewhere")), "\r\n+CMGS: 3\r\n\r\nOK\r\n");
+  // The national form of the same number is not ours: the network would
+  // complete it with another country's code.
+  EXPECT_EQ(Send(Submit("0699990000", u"elsewhere")), "\r\n+CMGS: 3\r\n\r\nOK\r\n");
   EXPECT_EQ(modem().sent().size(), 3u);
   MessageStore& sim = *modem().store("SM");
   ASSERT_EQ(sim.used(), 1);
