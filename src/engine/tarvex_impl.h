@@ -164,6 +164,10 @@ struct Tarvex::Impl {
   // The second phase of a USSD request: the network's "+CUSD:" answer.
   UssdAnswer ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer, int32_t timeout_ms);
 
+  // `command` with `storage` selected for reading, then the read storage
+  // the modem had selected again.  When the selection fails, its reply.
+  Reply ExchangeInStorage(SlotUse& use, const std::string& storage, const std::string& command);
+
   // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
   // Ctrl-Z at the prompt.
   PartReport SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu);
@@ -184,6 +188,8 @@ struct Tarvex::Impl {
   uint32_t send_timeout_ms = kDefaultSendTimeoutMs;
   bool extended_errors = false;
   std::deque<Indication> indications;
+  // Bytes an idle wait read that do not yet make a whole notice.
+  std::array<std::string, kSlotCount> idle_input;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;
 };

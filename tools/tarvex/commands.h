@@ -23,5 +23,6 @@ void AddModemCommands(CLI::App& app, int& status);
 void AddMessageCommands(CLI::App& app, int& status);
 void AddDemoCommand(CLI::App& app, int& status);
 void AddSettingsCommand(CLI::App& app, int& status);
+void AddWatchCommand(CLI::App& app, int& status);
 
 }  // namespace tarvex::cli

@@ -130,6 +130,8 @@ class TermiosPort : public SerialPort {
 
   // The device the open port is using ("" when closed).
   const std::string& device() const { return device_; }
+  // Its descriptor (-1 when closed), for a caller that waits on more than the port.
+  int fd() const { return fd_; }
 
   struct LineSettings {
     uint32_t baud = 9600;
