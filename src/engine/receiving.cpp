@@ -60,6 +60,13 @@ void AddValues(std::string_view item, std::set<int>& values) {
     values.insert(v);
 }
 
+// A SIM still starting up refuses everything for a while: no reason to try
+// lesser modes, the caller waits and asks again.
+bool SimBusy(const FinalCode& code) {
+  return (code.kind == FinalCode::kCmsError && (code.number == 314 || code.number == 515)) ||
+         (code.kind == FinalCode::kCmeError && (code.number == 14 || code.number == 515));
+}
+
 }  // namespace
 
 std::string ReadStorageOf(std::string_view answer) {
@@ -221,7 +228,7 @@ Answer Tarvex::EnableIndications(int16_t ModemID) {
   for (const std::string& modes : lists) {
     last = impl_->ExchangeCommand(use, "AT+CNMI=" + modes, impl_->command_timeout_ms)
                .Outcome([&](const std::string&) { return modes; });
-    if (last.outcome != Answer::kRefused) return last;
+    if (last.outcome != Answer::kRefused || SimBusy(last.error)) return last;
   }
   return last;
 }
