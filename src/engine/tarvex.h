@@ -258,6 +258,29 @@ class Tarvex {
   Answer ReadStored(int16_t ModemID, const std::string& storage, int32_t index,
                     const std::function<bool(const std::string& pdu)>& remove);
 
+  // Receiving, for a watcher that stays on the port (src/engine/receiving.cpp).
+  // Each operation that names a storage selects it for reading ("AT+CPMS"),
+  // runs its command and then gives the modem back the read storage it had,
+  // so other programs find the selection as they left it.
+  //
+  // Every entry of `storage`, read or not ("AT+CMGL=4"), "INDEX" CR LF "PDU".
+  Listing ListStorage(int16_t ModemID, const std::string& storage);
+  // The PDU stored at `Index` of `storage` ("AT+CMGR"); "" for an empty place.
+  Answer ReadStored(int16_t ModemID, const std::string& storage, int32_t Index);
+  // Deletes the entry at `Index` of `storage` ("AT+CMGD").
+  Answer DeleteStoredIn(int16_t ModemID, const std::string& storage, int32_t Index);
+  // The storages the modem lists for reading ("AT+CPMS=?"), "SM,ME,SR".
+  Answer ReadableStorages(int16_t ModemID);
+  // Asks for +CMTI / +CDSI notices ("AT+CNMI"): the first of the modes the
+  // modem offers ("AT+CNMI=?") that it also accepts, stored delivery only
+  // (direct delivery loses a message nobody is listening for).  The value is
+  // the mode set, "2,1,0,2,0".
+  Answer EnableIndications(int16_t ModemID);
+  // Waits on an idle port up to timeout_ms for bytes and files the notices
+  // among them (TakeIndications); a notice cut in two waits for its rest.
+  // True when a notice is waiting.  The port's errors (8012) pass through.
+  bool WaitForIndication(int16_t ModemID, uint32_t timeout_ms);
+
  private:
   struct Impl;
 

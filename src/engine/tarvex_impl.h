@@ -165,6 +165,9 @@ struct Tarvex::Impl {
   // One query on a held slot: done with the reply text (notices taken out)
   // as its value, refused with the modem's code, or silent.
   Answer Query(SlotUse& use, std::string_view command, uint32_t timeout_ms);
+  // `command` with `storage` selected for reading, then the read storage
+  // the modem had selected again.  When the selection fails, its reply.
+  Reply ExchangeInStorage(SlotUse& use, const std::string& storage, const std::string& command);
 
   // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
   // Ctrl-Z at the prompt.
@@ -187,6 +190,8 @@ struct Tarvex::Impl {
   bool extended_errors = false;
   bool status_report_request = false;  // TP-SRR for the parts of the running send
   std::deque<Indication> indications;
+  // Bytes an idle wait read that do not yet make a whole notice.
+  std::array<std::string, kSlotCount> idle_input;
   std::array<bool, kSlotCount> busy{};
   std::mt19937 reference_source;
   gsm7::NationalChoice national;

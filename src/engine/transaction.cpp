@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
@@ -152,7 +153,7 @@ std::string Tarvex::Impl::Filter(int16_t slot, std::string_view raw, std::string
 }
 
 void Tarvex::Impl::WriteCommand(SerialPort& port, int16_t slot, std::string_view command) {
-  std::string stale;
+  std::string stale = std::exchange(idle_input[static_cast<size_t>(slot)], {});
   for (int i = 0; i < kMaxStaleReads; ++i) {
     std::string bytes = port.Input();
     if (bytes.empty()) break;

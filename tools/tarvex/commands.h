@@ -24,5 +24,6 @@ void AddMessageCommands(CLI::App& app, int& status);
 void AddDemoCommand(CLI::App& app, int& status);
 void AddSettingsCommand(CLI::App& app, int& status);
 void AddStatusCommands(CLI::App& app, int& status);  // status, pin
+void AddWatchCommand(CLI::App& app, int& status);
 
 }  // namespace tarvex::cli

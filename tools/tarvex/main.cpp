@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
       "  tarvex send -m 1 +31612345678 'See you at 8'\n"
       "  tarvex list -m 1 --join --delete             read, join and delete new messages\n"
       "  tarvex ussd -m 1 '*100#'                     ask for the balance\n"
+      "  tarvex watch -m 1 --json                     receive: each new message once, then delete\n"
       "  tarvex pdu decode --json 0791...             decode a PDU without a modem\n"
       "\n"
       "Exit status: 0 success; 1 refused (the modem's ERROR, +CMS/+CME ERROR with its\n"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
   AddPduCommands(app, status);
   AddSettingsCommand(app, status);
   AddDemoCommand(app, status);
+  AddWatchCommand(app, status);
 
   if (argc >= 2 && argv[1][0] != '-') {
     const std::string first = argv[1];

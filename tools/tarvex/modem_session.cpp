@@ -13,6 +13,7 @@
 #include "config/mdl_public.h"
 #include "engine/modem_errors.h"
 #include "engine/modem_status.h"
+#include "platform/posix/socket_port.h"
 #include "store.h"
 #include "ui/settings_tui.h"
 
@@ -85,6 +86,8 @@ class ModemSession::WatchedPort : public SerialPort {
   const std::optional<Error>& setup_error() const { return setup_error_; }
   bool was_opened() const { return was_opened_; }
   const std::string& device() const { return port_.device(); }
+  // The modem through a running watcher instead of the device (nullptr: the device).
+  void UseWatcher(std::unique_ptr<posix::SocketPort> watcher) { watcher_ = std::move(watcher); }
 
   void SetCommPort(int16_t port) override {
     Setup([&] { port_.SetCommPort(port); });
@@ -104,28 +107,29 @@ class ModemSession::WatchedPort : public SerialPort {
   }
   void SetPortOpen(bool open) override {
     if (!open) {
-      port_.SetPortOpen(false);
+      io().SetPortOpen(false);
+      watcher_.reset();
       return;
     }
-    Setup([&] { port_.SetPortOpen(true); });
+    Setup([&] { io().SetPortOpen(true); });
     was_opened_ = true;
-    if (trace_) std::cerr << "-- opened " << port_.device() << "\n";
+    if (trace_) std::cerr << "-- opened " << (watcher_ ? watcher_->path() : port_.device()) << "\n";
   }
-  bool PortOpen() const override { return port_.PortOpen(); }
-  void SetInputLen(int16_t length) override { port_.SetInputLen(length); }
+  bool PortOpen() const override { return watcher_ ? watcher_->PortOpen() : port_.PortOpen(); }
+  void SetInputLen(int16_t length) override { io().SetInputLen(length); }
   void Output(std::string_view data) override {
     InterruptGuard::Check();
     if (trace_) std::cerr << ">> " << Printable(MaskSecrets(data)) << "\n";
-    port_.Output(data);
+    io().Output(data);
   }
   std::string Input() override {
-    std::string data = port_.Input();
+    std::string data = io().Input();
     if (trace_ && !data.empty()) std::cerr << "<< " << Printable(MaskSecrets(data)) << "\n";
     return data;
   }
   bool WaitForInput(uint32_t timeout_ms) override {
     InterruptGuard::Check();
-    const bool ready = port_.WaitForInput(timeout_ms);
+    const bool ready = io().WaitForInput(timeout_ms);
     InterruptGuard::Check();
     return ready;
   }
@@ -141,7 +145,10 @@ class ModemSession::WatchedPort : public SerialPort {
     }
   }
 
+  SerialPort& io() { return watcher_ ? static_cast<SerialPort&>(*watcher_) : port_; }
+
   posix::TermiosPort port_;
+  std::unique_ptr<posix::SocketPort> watcher_;
   bool trace_;
   std::optional<Error> setup_error_;
   bool was_opened_ = false;
@@ -288,6 +295,8 @@ void ModemSession::Open(int16_t slot, SimNeed need) {
   }
   WatchedPort& port = *watched_[slot];
   port.ResetDiagnosis();
+  // A running `tarvex watch` holds this slot's device: talk through it.
+  port.UseWatcher(posix::SocketPort::ConnectWatcher(slot));
   bool opened = engine_->DeviceOpen(slot);
   if (!opened && port.PortOpen()) {
     // A refused initialisation is often a SIM that is locked or still

@@ -160,6 +160,8 @@ class TermiosPort : public SerialPortCore {
   bool PortOpen() const override { return fd_ >= 0; }
   // The device the open port is using ("" when closed).
   const std::string& device() const { return device_; }
+  // Its descriptor (-1 when closed), for a caller that waits on more than the port.
+  int fd() const { return fd_; }
 
  private:
   void OpenDevice() override;
