@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/sms_submit.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex {
 namespace {

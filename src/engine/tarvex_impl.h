@@ -24,7 +24,7 @@
 #include <string_view>
 
 #include "engine/reply.h"
-#include "engine/tarvex.h"
+#include "tarvex/engine.h"
 
 namespace tarvex {
 

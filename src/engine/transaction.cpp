@@ -2,10 +2,10 @@
 // initialisation.  See tarvex_impl.h for the shape of the loop.
 #include <string>
 
-#include "common/error.h"
 #include "engine/reply.h"
 #include "engine/tarvex_impl.h"
 #include "engine/text_decode.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/sms_submit.h"
 #include "codec/split.h"
-#include "common/error.h"
 #include "engine/reply.h"
 #include "engine/tarvex_impl.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_submit.h"
 #include "engine/engine_fixture.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::testing {
 namespace {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "config/mdl_public.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/mdl_public.h"
 
 namespace tarvex::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <iostream>
 #include <optional>
 
-#include "common/error.h"
-#include "config/mdl_public.h"
+#include "tarvex/error.h"
+#include "tarvex/mdl_public.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {

@@ -22,8 +22,8 @@
 #include <cstring>
 #include <utility>
 
-#include "common/error.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/error.h"
 
 namespace tarvex::posix {
 namespace {

@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/error.h"
 #include "platform/win32/win32_platform.h"
+#include "tarvex/error.h"
 
 namespace tarvex::win32 {
 namespace {

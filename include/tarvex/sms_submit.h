@@ -7,7 +7,8 @@
 // single message (first octet 11, TP-VP FF); EncodeLongSMS one part of a
 // concatenated message (first octet 41, 8-bit reference header 05 00 03).
 //
-// Private to the engine: the send operations make one per message or part.
+// The send operations make one per message or part; a program may make one
+// to code a PDU without a modem.
 #pragma once
 
 #include <cstdint>

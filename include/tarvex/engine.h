@@ -22,11 +22,11 @@
 #include <memory>
 #include <string>
 
-#include "common/collection.h"
-#include "platform/clock.h"
-#include "platform/message_pump.h"
-#include "platform/registry_backend.h"
-#include "platform/serial_port.h"
+#include "tarvex/clock.h"
+#include "tarvex/collection.h"
+#include "tarvex/message_pump.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/serial_port.h"
 
 namespace tarvex {
 
