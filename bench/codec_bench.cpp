@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "codec/deliver_builder.h"
-#include "codec/sms_deliver.h"
-#include "codec/sms_submit.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/sms_submit.h"
 
 // GCC takes the malloc/free pair inside the replaced operators for a
 // mismatch once they are inlined into their callers; they are a matched pair.

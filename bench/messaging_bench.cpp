@@ -13,9 +13,9 @@
 #include <new>
 #include <string>
 
-#include "codec/sms_deliver.h"
 #include "modemsim/inbox.h"
 #include "pty_modem.h"
+#include "tarvex/sms_deliver.h"
 
 namespace {
 

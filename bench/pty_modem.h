@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/tarvex.h"
 #include "modemsim/modem.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/engine.h"
 #include "testing/memory_registry.h"
 
 namespace tarvex::bench {

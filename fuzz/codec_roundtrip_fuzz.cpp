@@ -8,10 +8,10 @@
 #include <string>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/sms_deliver.h"
-#include "codec/sms_submit.h"
 #include "codec/split.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/sms_submit.h"
 
 namespace {
 

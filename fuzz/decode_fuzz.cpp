@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "codec/sms_deliver.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_deliver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Most inputs get an index line so that the PDU itself is exercised.

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/error.h"
-#include "engine/reply.h"
 #include "engine/text_decode.h"
+#include "tarvex/error.h"
+#include "tarvex/reply.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "codec/status_report.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -8,7 +8,7 @@
 set -euo pipefail
 packages=(cmake make g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev googletest libbenchmark-dev
-          libsqlite3-dev libncurses-dev nlohmann-json3-dev libcli11-dev tmux python3)
+          libsqlite3-dev libncurses-dev nlohmann-json3-dev libcli11-dev tmux python3 help2man)
 if [ "${1:-}" = windows ]; then
   packages+=(wine wine64 libwine-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
              wine32:i386 wixl msitools xvfb x11-utils imagemagick socat)

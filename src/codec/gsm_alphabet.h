@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/national_tables.h"
+#include "tarvex/national_tables.h"
 
 namespace tarvex::gsm7 {
 
@@ -20,7 +20,7 @@ inline constexpr uint8_t kEscape = 27;
 inline constexpr char16_t kNoChar = 0xFFFF;
 
 // The default alphabet and its extension table, 128 positions each, as the
-// national tables are laid out (see codec/national_tables.h).
+// national tables are laid out (see tarvex/national_tables.h).
 const char16_t* DefaultTable();
 const char16_t* ExtensionTable();
 

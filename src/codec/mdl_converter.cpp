@@ -1,7 +1,7 @@
 #include "codec/mdl_converter.h"
 
 #include "codec/pdu_octets.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::mdlConverter {
 

@@ -5,7 +5,7 @@
 
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::mdlDecoder {
 

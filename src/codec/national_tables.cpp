@@ -1,11 +1,11 @@
-#include "codec/national_tables.h"
+#include "tarvex/national_tables.h"
 
 #include <algorithm>
 #include <array>
 #include <utility>
 
 #include "codec/gsm_alphabet.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::gsm7 {
 namespace {

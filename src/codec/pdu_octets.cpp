@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "codec/gsm_alphabet.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::codec_detail {
 namespace {

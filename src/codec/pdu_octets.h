@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "codec/national_tables.h"
-#include "codec/sms_deliver.h"
+#include "tarvex/national_tables.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::codec_detail {
 

@@ -1,11 +1,11 @@
-#include "codec/sms_deliver.h"
+#include "tarvex/sms_deliver.h"
 
 #include <string_view>
 
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

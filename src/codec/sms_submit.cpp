@@ -1,4 +1,4 @@
-#include "codec/sms_submit.h"
+#include "tarvex/sms_submit.h"
 
 #include <cstring>
 #include <string_view>
@@ -6,8 +6,8 @@
 
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
-#include "codec/sms_submit.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex {
 namespace {

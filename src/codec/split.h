@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/national_tables.h"
+#include "tarvex/national_tables.h"
 
 namespace tarvex {
 

@@ -5,8 +5,8 @@
 
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

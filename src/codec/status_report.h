@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "codec/sms_deliver.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex {
 

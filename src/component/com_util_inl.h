@@ -4,7 +4,7 @@
 #include <exception>
 #include <new>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::com {
 

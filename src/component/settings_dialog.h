@@ -11,8 +11,8 @@
 
 #include <windows.h>
 
-#include "platform/registry_backend.h"
-#include "platform/user_settings.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex::com {
 

@@ -2,10 +2,10 @@
 #include <atomic>
 #include <new>
 
-#include "codec/sms_deliver.h"
 #include "com_util.h"
 #include "dispatch.h"
 #include "objects.h"
+#include "tarvex/sms_deliver.h"
 #include "tarvex4_idl.h"
 
 namespace tarvex::com {

@@ -28,8 +28,8 @@
 #include "config/registry_user_settings.h"
 #include "connection_point.h"
 #include "dispatch.h"
-#include "engine/tarvex.h"
 #include "platform/win32/win32_platform.h"
+#include "tarvex/engine.h"
 
 namespace tarvex::com {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "config/mdl_public.h"
-#include "config/t_registry.h"
+#include "tarvex/mdl_public.h"
+#include "tarvex/t_registry.h"
 
 namespace tarvex {
 namespace {

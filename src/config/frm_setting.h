@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_backend.h"
-#include "platform/user_settings.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex {
 

@@ -1,8 +1,8 @@
 // The per-slot settings lookups: one TRegistry read each, nothing cached, so a
 // change written by the dialog or another process shows at the next call.
-#include "config/mdl_public.h"
+#include "tarvex/mdl_public.h"
 
-#include "config/t_registry.h"
+#include "tarvex/t_registry.h"
 
 namespace tarvex::mdlPublic {
 namespace {

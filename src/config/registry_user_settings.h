@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/registry_backend.h"
-#include "platform/user_settings.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex {
 

@@ -2,7 +2,7 @@
 // registry calls the class has always made (open or create, one query/set/
 // delete, close), and the close runs on every path, the error path of
 // SaveStringLong's conversion included.
-#include "config/t_registry.h"
+#include "tarvex/t_registry.h"
 
 #include <cctype>
 #include <charconv>
@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/reply.h"
+#include "tarvex/reply.h"
 
 namespace tarvex {
 

@@ -6,8 +6,8 @@
 #include <cctype>
 #include <string>
 
-#include "common/error.h"
 #include "engine/tarvex_impl.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/tarvex.h"
+#include "tarvex/engine.h"
 
 namespace tarvex {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "engine/tarvex_impl.h"
 #include "engine/text_decode.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/reply.h"
+#include "tarvex/reply.h"
 
 #include <array>
 

@@ -3,9 +3,9 @@
 // commands, and reading (then deleting) a report the modem stored.
 #include <string>
 
-#include "common/error.h"
 #include "engine/modem_status.h"
 #include "engine/tarvex_impl.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -1,15 +1,14 @@
 // The engine's slots, its hooks, opening and closing a slot, USSD and the
 // device and storage queries.  Sending and listing live in src/messaging.
-#include "engine/tarvex.h"
-
 #include <chrono>
 #include <limits>
 #include <string>
 
-#include "common/error.h"
-#include "config/mdl_public.h"
 #include "engine/tarvex_impl.h"
 #include "engine/text_decode.h"
+#include "tarvex/engine.h"
+#include "tarvex/error.h"
+#include "tarvex/mdl_public.h"
 
 namespace tarvex {
 namespace {

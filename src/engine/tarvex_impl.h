@@ -25,8 +25,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/reply.h"
-#include "engine/tarvex.h"
+#include "tarvex/engine.h"
+#include "tarvex/reply.h"
 
 namespace tarvex {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/collection.h"
+#include "tarvex/collection.h"
 
 namespace tarvex {
 

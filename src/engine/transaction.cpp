@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/error.h"
-#include "engine/reply.h"
 #include "engine/tarvex_impl.h"
 #include "engine/text_decode.h"
+#include "tarvex/error.h"
+#include "tarvex/reply.h"
 
 namespace tarvex {
 namespace {

@@ -8,8 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "common/error.h"
 #include "engine/text_decode.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/sms_submit.h"
 #include "codec/split.h"
-#include "common/error.h"
 #include "engine/tarvex_impl.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex {
 namespace {

@@ -3,8 +3,8 @@
 #include <array>
 #include <cctype>
 
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/serial_port.h"
+#include "tarvex/serial_port.h"
 
 namespace tarvex {
 

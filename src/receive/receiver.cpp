@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

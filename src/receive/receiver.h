@@ -36,8 +36,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_deliver.h"
 #include "receive/receive_store.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex {
 

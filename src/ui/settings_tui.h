@@ -9,8 +9,8 @@
 // unknown, or when the terminal is smaller than the dialog.
 #pragma once
 
-#include "platform/registry_backend.h"
-#include "platform/user_settings.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex::ui {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codec/mdl_decoder.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

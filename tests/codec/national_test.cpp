@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/national_tables.h"
-#include "codec/sms_deliver.h"
-#include "codec/sms_submit.h"
 #include "codec/split.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/national_tables.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::gsm7 {
 namespace {

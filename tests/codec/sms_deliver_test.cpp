@@ -1,7 +1,7 @@
 // SMSDeliver::Decode on the documented entries, on PDUs of every coding made
 // by hand, by the builder and by the encoder, and on broken input, which must
 // fail with 5 or 13 and never read past it.
-#include "codec/sms_deliver.h"
+#include "tarvex/sms_deliver.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 
 #include "codec/deliver_builder.h"
-#include "codec/sms_submit.h"
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 // The builder's options are written as designated initializers naming only
 // what a case changes; the rest keep their defaults on purpose.

@@ -1,13 +1,13 @@
 // SMSSubmit: the documented PDUs (with the GSM alphabet where it differs from
 // ASCII), UCS2 when the alphabet cannot carry a text, and refusals that build
 // nothing.
-#include "codec/sms_submit.h"
+#include "tarvex/sms_submit.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_submit.h"
-#include "common/error.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "config/mdl_public.h"
+#include "tarvex/mdl_public.h"
 #include "testing/memory_registry.h"
 #include "testing/memory_user_settings.h"
 #include "ui/settings_keys.h"

@@ -1,4 +1,4 @@
-#include "config/mdl_public.h"
+#include "tarvex/mdl_public.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "config/t_registry.h"
+#include "tarvex/t_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 #include "testing/memory_registry.h"
 
 namespace tarvex {

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "config/t_registry.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/t_registry.h"
 
 extern char** environ;
 

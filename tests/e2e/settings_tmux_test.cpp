@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "config/mdl_public.h"
 #include "e2e_harness.h"
+#include "tarvex/mdl_public.h"
 
 namespace tarvex::e2e {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
-#include "config/mdl_public.h"
-#include "engine/tarvex.h"
+#include "tarvex/engine.h"
+#include "tarvex/error.h"
+#include "tarvex/mdl_public.h"
 #include "testing/fake_clock.h"
 #include "testing/fake_pump.h"
 #include "testing/memory_registry.h"

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "codec/sms_submit.h"
 #include "engine/engine_fixture.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::testing {
 namespace {

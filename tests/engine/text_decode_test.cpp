@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/modem_errors.h"
-#include "engine/reply.h"
+#include "tarvex/reply.h"
 
 namespace tarvex {
 namespace {

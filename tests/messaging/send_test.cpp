@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_deliver.h"
-#include "codec/sms_submit.h"
 #include "engine/engine_fixture.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::testing {
 namespace {

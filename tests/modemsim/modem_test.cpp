@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "codec/deliver_builder.h"
-#include "codec/sms_submit.h"
 #include "modemsim/sim_fixture.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::modemsim {
 namespace {

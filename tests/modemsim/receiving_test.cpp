@@ -4,9 +4,9 @@
 // control lines and AT lines through the fixture and compares the bytes.
 #include <gtest/gtest.h>
 
-#include "codec/sms_submit.h"
 #include "codec/status_report.h"
 #include "modemsim/sim_fixture.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::modemsim {
 namespace {

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "codec/sms_deliver.h"
 #include "modemsim/modem.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::modemsim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 namespace {

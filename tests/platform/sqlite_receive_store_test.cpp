@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::posix {
 namespace {

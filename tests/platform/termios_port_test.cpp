@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "common/error.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/error.h"
 #include "testing/memory_registry.h"
 
 namespace tarvex::posix {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "platform/clock.h"
+#include "tarvex/clock.h"
 
 namespace tarvex::testing {
 

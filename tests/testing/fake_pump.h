@@ -7,7 +7,7 @@
 #include <functional>
 #include <utility>
 
-#include "platform/message_pump.h"
+#include "tarvex/message_pump.h"
 
 namespace tarvex::testing {
 

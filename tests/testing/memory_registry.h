@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_backend.h"
+#include "tarvex/registry_backend.h"
 
 namespace tarvex::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "platform/user_settings.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex::testing {
 

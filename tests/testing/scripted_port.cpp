@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::testing {
 

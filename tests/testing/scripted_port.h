@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/serial_port.h"
+#include "tarvex/serial_port.h"
 #include "testing/fake_clock.h"
 
 namespace tarvex::testing {

@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
       "tarvex-modemsim: a GSM modem in PDU mode on a pseudo-terminal.\n"
       "Prints the terminal's path on stdout, then serves AT commands until SIGTERM/SIGINT.",
       "tarvex-modemsim"};
+  app.set_version_flag("--version", "tarvex-modemsim " TARVEX_VERSION);
   app.footer(
       "CMD names a command: CMGS for AT+CMGS, E0 for ATE0, Z for ATZ, AT for a bare AT.\n\n"
       "Control lines (--script FILE at start, or written to the --control pipe):\n"

@@ -10,8 +10,8 @@
 #include "codec/deliver_builder.h"
 #include "codec/split.h"
 #include "codec/status_report.h"
-#include "common/error.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex::modemsim {
 namespace {

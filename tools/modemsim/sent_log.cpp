@@ -3,9 +3,9 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "codec/sms_deliver.h"
 #include "common/text.h"
 #include "modemsim/message_store.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::modemsim {
 

@@ -25,9 +25,10 @@
 #include <thread>
 #include <vector>
 
-#include "codec/sms_deliver.h"
-#include "common/error.h"
 #include "modem_actions.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/t_registry.h"
 
 extern char** environ;
 

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_deliver.h"
-#include "common/error.h"
 #include "common/text.h"
 #include "delivery_reports.h"
 #include "entry_json.h"
 #include "modem_actions.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::cli {
 namespace {

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "codec/mdl_converter.h"
-#include "codec/sms_deliver.h"
-#include "codec/sms_submit.h"
 #include "codec/split.h"
 #include "commands.h"
-#include "common/error.h"
 #include "common/text.h"
 #include "entry_json.h"
+#include "tarvex/error.h"
+#include "tarvex/sms_deliver.h"
+#include "tarvex/sms_submit.h"
 
 namespace tarvex::cli {
 namespace {

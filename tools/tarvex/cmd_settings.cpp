@@ -15,9 +15,9 @@
 
 #include "commands.h"
 #include "config/frm_setting.h"
-#include "config/mdl_public.h"
 #include "platform/posix/posix_platform.h"
 #include "store.h"
+#include "tarvex/mdl_public.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "commands.h"
-#include "config/mdl_public.h"
 #include "platform/posix/posix_platform.h"
 #include "store.h"
+#include "tarvex/mdl_public.h"
 
 namespace tarvex::cli {
 namespace {

@@ -16,10 +16,10 @@
 #include <string>
 
 #include "commands.h"
-#include "common/error.h"
 #include "entry_json.h"
 #include "modem_actions.h"
 #include "modem_session.h"
+#include "tarvex/error.h"
 
 namespace tarvex::cli {
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "codec/status_report.h"
-#include "common/error.h"
 #include "engine/modem_status.h"
 #include "entry_json.h"
 #include "modem_session.h"
+#include "tarvex/error.h"
 
 namespace tarvex::cli {
 namespace {

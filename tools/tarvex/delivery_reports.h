@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/tarvex.h"
+#include "tarvex/engine.h"
 
 namespace tarvex::cli {
 

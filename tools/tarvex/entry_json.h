@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "codec/sms_deliver.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::cli {
 

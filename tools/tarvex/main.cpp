@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace {
 
@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
       "tarvex - send and receive SMS through GSM modems (AT commands, PDU mode).\n"
       "A modem slot (1-4) names a serial port and baud rate kept in the settings store."};
   app.name("tarvex");
+  app.set_version_flag("--version", "tarvex " TARVEX_VERSION);
   app.require_subcommand(1);
   app.footer(
       "Examples:\n"

@@ -9,12 +9,12 @@
 #include <iostream>
 #include <optional>
 
-#include "common/error.h"
-#include "config/mdl_public.h"
 #include "engine/modem_errors.h"
 #include "engine/modem_status.h"
 #include "platform/posix/socket_port.h"
 #include "store.h"
+#include "tarvex/error.h"
+#include "tarvex/mdl_public.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {

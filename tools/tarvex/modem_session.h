@@ -20,8 +20,8 @@
 #include <string>
 
 #include "commands.h"
-#include "engine/tarvex.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/engine.h"
 
 namespace tarvex::cli {
 

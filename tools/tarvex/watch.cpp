@@ -25,11 +25,8 @@
 #include <thread>
 
 #include "commands.h"
-#include "common/error.h"
 #include "common/text.h"
 #include "engine/modem_errors.h"
-#include "engine/reply.h"
-#include "engine/tarvex.h"
 #include "engine/text_decode.h"
 #include "entry_json.h"
 #include "modem_session.h"
@@ -37,6 +34,9 @@
 #include "platform/posix/socket_port.h"
 #include "platform/posix/sqlite_receive_store.h"
 #include "receive/receiver.h"
+#include "tarvex/engine.h"
+#include "tarvex/error.h"
+#include "tarvex/reply.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/sms_deliver.h"
+#include "tarvex/sms_deliver.h"
 
 namespace tarvex::cli {
 

@@ -1,8 +1,8 @@
 // Status reports for `tarvex watch`: the codec's decoder turned into the
 // object the watcher prints and hands to --exec.
 #include "codec/status_report.h"
-#include "common/error.h"
 #include "entry_json.h"
+#include "tarvex/error.h"
 #include "watch.h"
 
 namespace tarvex::cli {

@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "config/registry_user_settings.h"
-#include "platform/clock.h"
-#include "platform/message_pump.h"
-#include "platform/registry_backend.h"
 #include "platform/serial_port_core.h"
-#include "platform/user_settings.h"
+#include "tarvex/clock.h"
+#include "tarvex/message_pump.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/user_settings.h"
 
 namespace tarvex::posix {
 

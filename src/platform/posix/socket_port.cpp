@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/error.h"
 #include "platform/posix/sqlite_receive_store.h"
+#include "tarvex/error.h"
 
 namespace tarvex::posix {
 

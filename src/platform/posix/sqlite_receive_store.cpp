@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex::posix {
 namespace {

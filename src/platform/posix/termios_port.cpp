@@ -22,9 +22,9 @@
 #include <cstring>
 #include <utility>
 
-#include "common/error.h"
 #include "common/text.h"
 #include "platform/posix/posix_platform.h"
+#include "tarvex/error.h"
 
 namespace tarvex::posix {
 namespace {

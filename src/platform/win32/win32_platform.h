@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/message_pump.h"
-#include "platform/registry_backend.h"
 #include "platform/serial_port_core.h"
+#include "tarvex/clock.h"
+#include "tarvex/message_pump.h"
+#include "tarvex/registry_backend.h"
 
 namespace tarvex::win32 {
 

@@ -18,8 +18,8 @@
 // SetCommState with the same lines succeeds.
 #include <algorithm>
 
-#include "common/error.h"
 #include "platform/win32/win32_platform.h"
+#include "tarvex/error.h"
 
 namespace tarvex::win32 {
 namespace {

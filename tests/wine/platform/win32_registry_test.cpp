@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "config/mdl_public.h"
 #include "config/registry_user_settings.h"
-#include "config/t_registry.h"
 #include "platform/win32/win32_platform.h"
+#include "tarvex/mdl_public.h"
+#include "tarvex/t_registry.h"
 
 namespace tarvex::win32 {
 namespace {

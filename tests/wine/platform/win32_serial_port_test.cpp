@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "common/error.h"
 #include "platform/win32/win32_platform.h"
+#include "tarvex/error.h"
 
 namespace tarvex::win32 {
 namespace {

@@ -10,13 +10,14 @@
 // them) the header also names them (TS 23.040 9.2.3.24.15 and .16), and a
 // single message then has a header too (first octet 51).
 //
-// Private to the engine: the send operations make one per message or part.
+// The send operations make one per message or part; a program may make one
+// to code a PDU without a modem.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "codec/national_tables.h"
+#include "tarvex/national_tables.h"
 
 namespace tarvex {
 

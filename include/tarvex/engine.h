@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "codec/national_tables.h"
-#include "common/collection.h"
-#include "engine/reply.h"
-#include "platform/clock.h"
-#include "platform/message_pump.h"
-#include "platform/registry_backend.h"
-#include "platform/serial_port.h"
+#include "tarvex/clock.h"
+#include "tarvex/collection.h"
+#include "tarvex/message_pump.h"
+#include "tarvex/national_tables.h"
+#include "tarvex/registry_backend.h"
+#include "tarvex/reply.h"
+#include "tarvex/serial_port.h"
 
 namespace tarvex {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "codec/national_tables.h"
+#include "tarvex/national_tables.h"
 
 namespace tarvex {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/registry_backend.h"
+#include "tarvex/registry_backend.h"
 
 namespace tarvex {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/error.h"
+#include "tarvex/error.h"
 
 namespace tarvex {
 
