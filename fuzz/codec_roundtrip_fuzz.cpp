@@ -50,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int total = 1 + data[2] % 255;
   const int sequence = 1 + (data[2] * 31) % total;
   try {
-    pdu = part ? submit.EncodeLongSMS("5C", total, sequence) : submit.Encode();
+    const tarvex::SubmitPdu encoded =
+        part ? submit.EncodeLongSMS("5C", total, sequence) : submit.Encode();
+    pdu = encoded.hex;
+    if (static_cast<size_t>(encoded.tpdu_octets) * 2 + 2 != pdu.size()) std::abort();
   } catch (const tarvex::Error& e) {
     // Only a text too long for its message may be refused.
     const bool gsm = tarvex::gsm7::CanEncode(text);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "engine/message_list.h"
 #include "engine/reply.h"
 #include "engine/text_decode.h"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
 #include "codec/sms_submit.h"
 #include "common/error.h"
@@ -40,7 +41,7 @@ std::vector<std::u16string> SplitForParts(std::u16string_view text) {
     parts.emplace_back(text.substr(begin, end - begin));
     begin = end;
   }
-  if (parts.size() > 255) {
+  if (parts.size() > static_cast<size_t>(gsm0340::kMaxConcatenatedParts)) {
     throw Error(kInvalidArgument, "text too long: " + std::to_string(parts.size()) +
                                       " parts, a concatenated message has at most 255");
   }

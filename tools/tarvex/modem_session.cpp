@@ -3,15 +3,14 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <array>
 #include <csignal>
-#include <cstdio>
 #include <iostream>
-#include <optional>
 
 #include "common/error.h"
 #include "config/mdl_public.h"
 #include "engine/modem_errors.h"
+#include "platform/forwarding_port.h"
+#include "platform/tracing_port.h"
 #include "ui/settings_tui.h"
 
 namespace tarvex::cli {
@@ -37,113 +36,25 @@ class InterruptPump : public MessagePump {
   void DoEvents() override { InterruptGuard::Check(); }
 };
 
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    switch (c) {
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case 26:
-        out += "<Ctrl-Z>";
-        break;
-      case 27:
-        out += "<Esc>";
-        break;
-      default:
-        if (c < 32 || c == 127) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-// The termios port with three additions for the tool: it remembers why it
-// could not be configured or opened (DeviceOpen swallows those errors), it
-// can print the AT dialogue, and a pending Ctrl-C ends its waits, also during
-// modem initialisation, which runs no message pump.
-class ModemSession::WatchedPort : public SerialPort {
+// The termios port as the tool uses it: a pending Ctrl-C ends its waits and
+// stops its writes, also during the modem's initialisation, which runs no
+// message pump.
+class InterruptiblePort : public ForwardingPort {
  public:
-  WatchedPort(RegistryBackend& store, bool trace) : port_(store), trace_(trace) {}
-
-  void ResetDiagnosis() {
-    setup_error_.reset();
-    was_opened_ = false;
-  }
-  const std::optional<Error>& setup_error() const { return setup_error_; }
-  bool was_opened() const { return was_opened_; }
-  const std::string& device() const { return port_.device(); }
-
-  void SetCommPort(int16_t port) override {
-    Setup([&] { port_.SetCommPort(port); });
-  }
-  int16_t CommPort() const override { return port_.CommPort(); }
-  void SetSettings(const std::string& settings) override {
-    Setup([&] { port_.SetSettings(settings); });
-  }
-  std::string Settings() const override { return port_.Settings(); }
-  void SetHandshaking(int32_t mode) override {
-    Setup([&] { port_.SetHandshaking(mode); });
-  }
-  void SetRThreshold(int16_t threshold) override { port_.SetRThreshold(threshold); }
-  void SetSThreshold(int16_t threshold) override { port_.SetSThreshold(threshold); }
-  void SetRTSEnable(bool enable) override {
-    Setup([&] { port_.SetRTSEnable(enable); });
-  }
-  void SetPortOpen(bool open) override {
-    if (!open) {
-      port_.SetPortOpen(false);
-      return;
-    }
-    Setup([&] { port_.SetPortOpen(true); });
-    was_opened_ = true;
-    if (trace_) std::cerr << "-- opened " << port_.device() << "\n";
-  }
-  bool PortOpen() const override { return port_.PortOpen(); }
-  void SetInputLen(int16_t length) override { port_.SetInputLen(length); }
+  using ForwardingPort::ForwardingPort;
   void Output(std::string_view data) override {
     InterruptGuard::Check();
-    if (trace_) std::cerr << ">> " << Printable(data) << "\n";
-    port_.Output(data);
-  }
-  std::string Input() override {
-    std::string data = port_.Input();
-    if (trace_ && !data.empty()) std::cerr << "<< " << Printable(data) << "\n";
-    return data;
+    ForwardingPort::Output(data);
   }
   bool WaitForInput(uint32_t timeout_ms) override {
     InterruptGuard::Check();
-    const bool ready = port_.WaitForInput(timeout_ms);
+    const bool ready = ForwardingPort::WaitForInput(timeout_ms);
     InterruptGuard::Check();
     return ready;
   }
-
- private:
-  template <typename F>
-  void Setup(F&& step) {
-    try {
-      step();
-    } catch (const Error& e) {
-      setup_error_ = e;
-      throw;
-    }
-  }
-
-  posix::TermiosPort port_;
-  bool trace_;
-  std::optional<Error> setup_error_;
-  bool was_opened_ = false;
 };
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -233,10 +144,15 @@ ModemSession::ModemSession(SessionOptions options)
 ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, SessionOptions options)
     : store_(std::move(store)), pump_(std::make_unique<InterruptPump>()) {
   Tarvex::Ports ports;
-  for (int i = 0; i < Tarvex::kSlotCount; ++i) {
-    auto port = std::make_unique<WatchedPort>(*store_, options.trace);
-    watched_[i] = port.get();
-    ports[static_cast<size_t>(i)] = std::move(port);
+  for (auto& slot_port : ports) {
+    auto termios = std::make_unique<posix::TermiosPort>(*store_);
+    const posix::TermiosPort* device = termios.get();
+    std::unique_ptr<SerialPort> port = std::move(termios);
+    if (options.trace) {
+      port = std::make_unique<TracingPort>(std::move(port), std::cerr,
+                                           [device] { return device->device(); });
+    }
+    slot_port = std::make_unique<InterruptiblePort>(std::move(port));
   }
   engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, *store_);
   engine_->SetMessagePump(pump_.get());
@@ -274,35 +190,30 @@ void ModemSession::Open(int16_t slot) {
   if (slot < 0 || slot >= Tarvex::kSlotCount) {
     throw CommandFailure(kExitUsage, "there is no " + where + " (slots are 0 to 4)");
   }
-  if (mdlPublic::GetPortSetting(*store_, slot).empty()) {
-    throw CommandFailure(kExitNoModem,
-                         where + " has no port configured; set one with\n  tarvex slot set " +
-                             std::to_string(slot) + " --port P --baud 115200");
+  const SlotOpening opening = engine_->OpenSlot(slot);
+  switch (opening.outcome) {
+    case SlotOpening::kOpened:
+      slot_ = slot;
+      return;
+    case SlotOpening::kNoPort:
+      throw CommandFailure(kExitNoModem,
+                           where + " has no port configured; set one with\n  tarvex slot set " +
+                               std::to_string(slot) + " --port P --baud 115200");
+    case SlotOpening::kPortError:
+      throw CommandFailure(kExitNoModem, "could not open " + DescribePort(slot) + " for " + where +
+                                             ": " + opening.error_message + " (error " +
+                                             std::to_string(opening.error_number) + ")");
+    case SlotOpening::kRefused:
+      // The engine leaves such a port open, as DeviceOpen always has.
+      engine_->DeviceClose(slot);
+      throw CommandFailure(kExitNoModem,
+                           "the modem on " + DescribePort(slot) +
+                               " refused its initialisation (ATE0, AT+CMGF=0, AT+CMEE=0 answered "
+                               "ERROR); is it a GSM modem in command mode?");
+    case SlotOpening::kSilent:
+      break;
   }
-  WatchedPort& port = *watched_[slot];
-  port.ResetDiagnosis();
-  if (engine_->DeviceOpen(slot)) {
-    slot_ = slot;
-    return;
-  }
-  const std::string described = DescribePort(slot);
-  if (!port.was_opened()) {
-    std::string why = "could not open " + described + " for " + where;
-    if (port.setup_error()) {
-      why += ": " + std::string(port.setup_error()->what()) + " (error " +
-             std::to_string(port.setup_error()->number()) + ")";
-    }
-    throw CommandFailure(kExitNoModem, why);
-  }
-  if (port.PortOpen()) {
-    // The modem answered ERROR; the engine leaves such a port open.
-    engine_->DeviceClose(slot);
-    throw CommandFailure(kExitNoModem,
-                         "the modem on " + described +
-                             " refused its initialisation (ATE0, AT+CMGF=0, AT+CMEE=0 answered "
-                             "ERROR); is it a GSM modem in command mode?");
-  }
-  throw CommandFailure(kExitNoModem, "the modem on " + described +
+  throw CommandFailure(kExitNoModem, "the modem on " + DescribePort(slot) +
                                          " did not initialise: no answer within 5 s; check the "
                                          "device, the baud rate and that the modem is on");
 }
@@ -311,8 +222,8 @@ void ModemSession::Close() {
   if (slot_ < 0) return;
   const int16_t slot = slot_;
   slot_ = -1;
-  if (!engine_->DeviceClose(slot) && watched_[slot]->PortOpen()) {
-    watched_[slot]->SetPortOpen(false);
+  if (!engine_->DeviceClose(slot) && engine_->Device(slot).PortOpen()) {
+    engine_->Device(slot).SetPortOpen(false);
   }
   ReportIndications();
 }

@@ -94,9 +94,9 @@ class ModemSession {
   Tarvex& engine() { return *engine_; }
   posix::SqliteRegistry& store() { return *store_; }
 
-  // DeviceOpen with a diagnosis: raises CommandFailure(kExitNoModem) saying
-  // whether the slot has no port, the port could not be opened, or the modem
-  // did not initialise.  A slot that answered ERROR is closed again.
+  // Opens the slot and says why when it does not open: raises
+  // CommandFailure(kExitNoModem) naming the engine's outcome (no port, the
+  // port's error, a refusal, silence).  A slot that refused is closed again.
   void Open(int16_t slot);
   // DeviceClose of the opened slot (nothing when none is open); then the
   // notices the modem sent meanwhile (a new message, a status report) are
@@ -107,7 +107,6 @@ class ModemSession {
   std::string DescribePort(int16_t slot);
 
  private:
-  class WatchedPort;
   void ReportIndications();
 
   std::unique_ptr<posix::SqliteRegistry> store_;
@@ -115,7 +114,6 @@ class ModemSession {
   posix::SteadyClock clock_;
   std::unique_ptr<MessagePump> pump_;
   std::unique_ptr<Tarvex> engine_;
-  WatchedPort* watched_[Tarvex::kSlotCount] = {};
   int16_t slot_ = -1;
 };
 
