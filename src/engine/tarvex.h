@@ -174,11 +174,12 @@ class Tarvex {
   // The same operations with their outcome, for the engine's own tool.
   // Arguments, errors raised and what is written are those of the
   // documented operation each one serves.
-  // Configures the slot's port from its stored settings, opens it and
-  // initialises the modem.  Raises kSlotBusy for a slot whose transaction
-  // waits, and what the port raises while the modem is initialised; every
-  // other failure is an outcome.  A modem that refused leaves its port open
-  // (DeviceOpen has always done so); a silent one, closed.
+  //
+  // DeviceOpen's steps: configure the slot's port from its stored settings,
+  // open it, initialise the modem.  Raises kSlotBusy for a slot whose
+  // transaction waits, and what the port raises while the modem is
+  // initialised; every other failure is an outcome.  A modem that refused
+  // leaves its port open (as DeviceOpen always has), a silent one closed.
   SlotOpening OpenSlot(int16_t ModemID);
   enum class Query { kManufacturer, kModel, kIMEI, kStorage };
   Answer Ask(int16_t ModemID, Query query);
