@@ -26,11 +26,11 @@ std::vector<std::string> Items(const Collection<std::string>& c) {
 }
 
 // A listing of n messages with indexes first, first+1, ...
-std::string Listing(int first, int n) {
+std::string Listing(int first, int n, const std::string& line_end = "\r\n") {
   std::string reply = "\r\n";
   for (int i = 0; i < n; ++i) {
-    reply += "+CMGL: " + std::to_string(first + i) + ",1,,39\r\n";
-    reply += (i % 2 ? kPdu2 : kPdu1) + "\r\n";
+    reply += "+CMGL: " + std::to_string(first + i) + ",1,,39" + line_end;
+    reply += (i % 2 ? kPdu2 : kPdu1) + line_end;
   }
   return reply + "\r\nOK\r\n";
 }
@@ -53,6 +53,10 @@ TEST_F(ListingTest, ListingsBecomeEntriesInOrder) {
     int cms = -1;
   } cases[] = {
       {"ten messages in 16-byte reads", Listing(1, 10), 16, ten},
+      {"lines ended by CR alone",
+       Listing(3, 2, "\r"),
+       4096,
+       {MakeEntry(3, kPdu1), MakeEntry(4, kPdu2)}},
       {"notice in the middle",
        "\r\n+CMGL: 1,1,,39\r\n" + kPdu1 + "\r\n\r\n+CMTI: \"SM\",9\r\n+CMGL: 2,1,,39\r\n" + kPdu2 +
            "\r\n\r\nOK\r\n",
@@ -114,7 +118,6 @@ TEST(MessageListTest, CutsEntriesOutOfOddShapes) {
       {"leading zeros go", "+CMGL: 007,1,,5\r\nAABB\r\n", {"7\r\nAABB"}},
       {"negative index", "+CMGL: -2,1,,5\r\nAABB\r\n", {"-2\r\nAABB"}},
       {"LF alone", "+CMGL: 1,1,,5\nAABB\n+CMGL: 2,1,,5\nCCDD\n", {"1\r\nAABB", "2\r\nCCDD"}},
-      {"CR alone", "+CMGL: 1,1,,5\rAABB\r+CMGL: 2,1,,5\rCCDD\r", {"1\r\nAABB", "2\r\nCCDD"}},
       {"PDU without a line end", "+CMGL: 1,1,,5\r\nAABB", {"1\r\nAABB"}},
       {"header at the very end", "+CMGL: 1,1,,5", {"1\r\n"}},
       {"no header", "\r\n+CMGR: 1,,5\r\nAABB\r\n\r\nOK\r\n", {}},
