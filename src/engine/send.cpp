@@ -193,9 +193,11 @@ void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
 
 std::string Tarvex::SendMessage(int16_t ModemID, const std::string& PhoneNumber,
                                 std::u16string& MessageText) {
+  // The cut comes first and stays in the caller's variable, also when the
+  // send then fails (a closed port, a bad number, a handler that throws).
+  MessageText = CutToOneMessage(MessageText);
   SendReport report;
   SendText(ModemID, PhoneNumber, MessageText, /*single=*/true, report);
-  MessageText = report.text;
   return report.Result();
 }
 

@@ -166,8 +166,9 @@ TEST_F(SendTest, SendMessageCutsToOneMessageAndWritesTheCutBack) {
 }
 
 TEST_F(SendTest, BlankNumberRaisesAfterTheEventAndWritesNothing) {
-  std::u16string text = u"Hello";
+  std::u16string text = Repeat(u"a", 200);
   EXPECT_EQ(ErrorOf([&] { engine().SendMessage(1, "   ", text); }), kInvalidArgument);
+  EXPECT_EQ(text, Repeat(u"a", 160));  // the cut stays although the send failed
   EXPECT_EQ(events_.size(), 1u);
   EXPECT_EQ(ErrorOf([&] { engine().SendLongMessage(1, "", Repeat(u"a", 300)); }), kInvalidArgument);
   EXPECT_EQ(events_.size(), 2u);
