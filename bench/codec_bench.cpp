@@ -70,7 +70,7 @@ std::string SubmitPdu(Message m) {
   tarvex::SMSSubmit s;
   s.PhoneNumber = "+31612345678";
   s.MessageText = TextOf(m);
-  return m == kPart153 ? s.EncodeLongSMS("5A", 3, 1) : s.Encode();
+  return (m == kPart153 ? s.EncodeLongSMS("5A", 3, 1) : s.Encode()).hex;
 }
 
 int HexValue(char c) {

@@ -13,7 +13,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(_tarvex_core_areas tarvex_common tarvex_codec tarvex_config tarvex_platform tarvex_engine
-                       tarvex_messaging tarvex_receive
+                       tarvex_receive
                        tarvex_posix)
 set(_tarvex_objects)
 foreach(_area IN LISTS _tarvex_core_areas)

@@ -50,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int total = 1 + data[2] % 255;
   const int sequence = 1 + (data[2] * 31) % total;
   try {
-    pdu = part ? submit.EncodeLongSMS("5C", total, sequence) : submit.Encode();
+    const tarvex::SubmitPdu encoded =
+        part ? submit.EncodeLongSMS("5C", total, sequence) : submit.Encode();
+    pdu = encoded.hex;
+    if (static_cast<size_t>(encoded.tpdu_octets) * 2 + 2 != pdu.size()) std::abort();
   } catch (const tarvex::Error& e) {
     // Only a text too long for its message may be refused.
     const bool gsm = tarvex::gsm7::CanEncode(text);
@@ -65,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string entry = " 9 \r\n" + pdu;
   tarvex::SMSDeliver d;
   d.Decode(entry);
-  const std::string expected_number = "+" + number.substr((mode & 1) ? 1 : 0);
+  // International after "+" or "00", or with more than six digits and no
+  // leading "0"; else the unknown type, without "+".  Encode wrote back the
+  // digits it sent.
+  const bool international = (mode & 1) || (number.size() > 2 && number.starts_with("00")) ||
+                             (!number.starts_with("0") && number.size() > 6);
+  const std::string expected_number = (international ? "+" : "") + submit.PhoneNumber;
   if (d.PhoneNumber() != expected_number || d.MessageText() != text || !d.IsSubmit() ||
       d.MessageID() != "9" || d.MultiPartSMS() != part) {
     std::abort();

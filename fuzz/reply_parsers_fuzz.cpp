@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/message_list.h"
 #include "engine/text_decode.h"
 #include "tarvex/error.h"
 #include "tarvex/reply.h"

@@ -136,6 +136,22 @@ struct IndicationRouting : Answer {
   int ds = -1;              // the <ds> now in force: 1 +CDS, 2 +CDSI
 };
 
+// How opening a slot ended.
+struct SlotOpening {
+  enum Outcome {
+    kNoPort,     // the slot has no port stored
+    kPortError,  // configuring or opening the port failed: the port's own error
+    kRefused,    // the modem answered an initialisation command with an error
+    kSilent,     // the modem did not answer within 5 s
+    kOpened,
+  };
+  Outcome outcome = kNoPort;
+  int32_t error_number = 0;   // with kPortError: the port's error number (8002, 8005, 13...)
+  std::string error_message;  // and its message
+
+  bool opened() const { return outcome == kOpened; }
+};
+
 // A notice the modem sent on its own account (a new message, a status
 // report), taken out of a reply and kept for the engine's caller.
 struct Indication {
@@ -148,8 +164,10 @@ class Tarvex {
   static constexpr int kSlotCount = 5;
   using Ports = std::array<std::unique_ptr<SerialPort>, kSlotCount>;
   // The event SendProgress: raised synchronously before each message or part.
-  using SendProgressHandler = std::function<void(int16_t& ModemID, int16_t& MessageCount,
-                                                 int16_t& PartNumber, std::u16string& MessageText)>;
+  // The handler gets values: nothing it does changes the send.
+  using SendProgressHandler =
+      std::function<void(int16_t ModemID, int16_t MessageCount, int16_t PartNumber,
+                         const std::u16string& MessageText)>;
 
   static constexpr uint32_t kDefaultCommandTimeoutMs = 30000;
   static constexpr uint32_t kDefaultSendTimeoutMs = 60000;
@@ -192,6 +210,7 @@ class Tarvex {
   SerialPort& Device(int16_t index);
 
   void Setting();
+  // OpenSlot(ModemID) came out opened.
   bool DeviceOpen(int16_t ModemID);
   bool DeviceClose(int16_t ModemID);
   // A USSD request; the decoded answer (upper case), "ERROR" or "TIMEOUT".
@@ -214,6 +233,13 @@ class Tarvex {
   // The same operations with their outcome, for the engine's own tool.
   // Arguments, errors raised and what is written are those of the
   // documented operation each one serves.
+  //
+  // DeviceOpen's steps: configure the slot's port from its stored settings,
+  // open it, initialise the modem.  Raises kSlotBusy for a slot whose
+  // transaction waits, and what the port raises while the modem is
+  // initialised; every other failure is an outcome.  A modem that refused
+  // leaves its port open (as DeviceOpen always has), a silent one closed.
+  SlotOpening OpenSlot(int16_t ModemID);
   enum class Query { kManufacturer, kModel, kIMEI, kStorage };
   Answer Ask(int16_t ModemID, Query query);
   Answer SelectStorage(int16_t ModemID, const std::string& StorageID);
@@ -282,14 +308,7 @@ class Tarvex {
   bool WaitForIndication(int16_t ModemID, uint32_t timeout_ms);
 
  private:
-  struct Impl;
-
-  // The long path of SendLongMessage: the parts of a text that does not fit
-  // one message, and one part sent with its concatenation header.
-  Collection<std::u16string> SplitMessage(const std::u16string& text);
-  PartReport SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
-                             const std::string& REFID, const std::u16string& part, int16_t Total,
-                             int16_t ThisPart);
+  struct Impl;  // engine/tarvex_impl.h
 
   std::unique_ptr<Impl> impl_;
 };

@@ -1,5 +1,6 @@
 // SMSDeliver: one received message, decoded from a message entry ("INDEX",
-// CR LF, PDU) as the modem listing produces it (3GPP TS 23.040 9.2.2.1).
+// CR LF, PDU; codec/message_entry.h) as the modem listing produces it (3GPP
+// TS 23.040 9.2.2.1).
 //
 // The eight properties in the host's order, plus a few facts for the tool.
 // Decode honours TP-DCS (7-bit, 8-bit, UCS2), walks the user data header for

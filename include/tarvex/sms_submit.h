@@ -21,6 +21,14 @@
 
 namespace tarvex {
 
+// One encoded message or part: the PDU as hex text, and the octets of its
+// TPDU, everything behind the service-centre field, which is what
+// "AT+CMGS=<length>" counts.
+struct SubmitPdu {
+  std::string hex;
+  int tpdu_octets = 0;
+};
+
 class SMSSubmit {
  public:
   // Capacities of one message / one part.
@@ -45,9 +53,9 @@ class SMSSubmit {
 
   // Both raise error 5 for a bad number or a text longer than the message (or
   // part) can carry, and then build nothing.
-  std::string Encode();
+  SubmitPdu Encode();
   // REFID: two hex digits; Total and ThisPart: 1..255.
-  std::string EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart);
+  SubmitPdu EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart);
 
   // Exposed for the tool and tests: semi-octet order with "F" filler ("123"
   // -> "21F3").

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "common/text.h"
@@ -18,7 +19,7 @@ bool AllDigits(std::string_view s) {
   return true;
 }
 
-// TS 23.040 9.1.2.5: type D0, the length counts the semi-octets in use.
+// TS 23.040 9.1.2.5: the length counts the semi-octets in use.
 size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
   const std::u16string text = Utf8ToUtf16(sender);
   uint8_t septets[11];
@@ -31,7 +32,7 @@ size_t WriteAlphanumeric(const std::string& sender, uint8_t* out) {
   std::memset(out + 2, 0, octets);
   codec_detail::PackSeptets(septets, count, 0, out + 2);
   out[0] = static_cast<uint8_t>((7 * count + 3) / 4);
-  out[1] = 0xD0;
+  out[1] = gsm0340::kTypeAlphanumeric;
   return 2 + octets;
 }
 
@@ -47,7 +48,7 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
   }
   const size_t first = n++;
   // TP-MMS set: no more messages waiting, as networks usually send it.
-  pdu[first] = fields.concat ? 0x44 : 0x04;
+  pdu[first] = gsm0340::kMtiDeliver | gsm0340::kMms | (fields.concat ? gsm0340::kUdhi : 0);
   const bool numeric =
       !fields.sender.empty() &&
       AllDigits(std::string_view(fields.sender).substr(fields.sender[0] == '+' ? 1 : 0));
@@ -64,14 +65,15 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
   if (fields.concat) {
     const auto& c = *fields.concat;
     const int max_reference = c.wide_reference ? 0xFFFF : 0xFF;
-    if (c.reference < 0 || c.reference > max_reference || c.total < 1 || c.total > 255 ||
-        c.sequence < 1 || c.sequence > 255) {
+    if (c.reference < 0 || c.reference > max_reference || c.total < 1 ||
+        c.total > gsm0340::kMaxConcatenatedParts || c.sequence < 1 ||
+        c.sequence > gsm0340::kMaxConcatenatedParts) {
       throw Error(kInvalidArgument, "concatenation reference, count or number out of range");
     }
     if (c.wide_reference) {
-      const uint8_t h[7] = {0x06,
-                            0x08,
-                            0x04,
+      const uint8_t h[7] = {0x06,  // the header's length
+                            gsm0340::kIeiConcat16,
+                            gsm0340::kConcat16Length,
                             static_cast<uint8_t>(c.reference >> 8),
                             static_cast<uint8_t>(c.reference & 0xFF),
                             static_cast<uint8_t>(c.total),
@@ -80,8 +82,8 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
       header_octets = 7;
     } else {
       const uint8_t h[6] = {0x05,
-                            0x00,
-                            0x03,
+                            gsm0340::kIeiConcat8,
+                            gsm0340::kConcat8Length,
                             static_cast<uint8_t>(c.reference),
                             static_cast<uint8_t>(c.total),
                             static_cast<uint8_t>(c.sequence)};

@@ -161,7 +161,7 @@ size_t WriteNumber(const std::string& number, bool length_in_octets, uint8_t* ou
   }
   const size_t octets = (digits.size() + 1) / 2;
   out[0] = static_cast<uint8_t>(length_in_octets ? octets + 1 : digits.size());
-  out[1] = international ? 0x91 : 0x81;
+  out[1] = international ? gsm0340::kTypeInternational : gsm0340::kTypeUnknown;
   DigitsToSemiOctets(digits, out + 2);
   return 2 + octets;
 }

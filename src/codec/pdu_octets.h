@@ -12,14 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "codec/gsm_03_40.h"
 #include "tarvex/national_tables.h"
 #include "tarvex/sms_deliver.h"
 
 namespace tarvex::codec_detail {
 
-// TP-UD holds at most 140 octets (160 septets); a user data length octet can
-// claim up to 255 units, so decode buffers are sized for that.
-inline constexpr size_t kMaxUserDataOctets = 140;
+// A user data length octet can claim up to 255 units, more than TP-UD holds,
+// so decode buffers are sized for that.
+inline constexpr size_t kMaxUserDataOctets = gsm0340::kMaxUserDataOctets;
 inline constexpr size_t kMaxUnits = 255;
 
 inline constexpr char kHexDigits[] = "0123456789ABCDEF";

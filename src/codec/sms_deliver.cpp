@@ -1,8 +1,11 @@
 #include "tarvex/sms_deliver.h"
 
+#include <optional>
 #include <string_view>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
+#include "codec/message_entry.h"
 #include "codec/pdu_octets.h"
 #include "common/text.h"
 #include "tarvex/error.h"
@@ -96,8 +99,8 @@ Alphabet AlphabetOf(uint8_t dcs) {
 // TS 23.040 9.1.2.5: the length counts semi-octets; an alphanumeric address
 // (type of number 101) holds GSM 7-bit text in them.
 void AddressText(const uint8_t* octets, size_t semi_octets, uint8_t type, std::string& out) {
-  const unsigned type_of_number = (type >> 4) & 0x07;
-  if (type_of_number == 5) {
+  const unsigned type_of_number = gsm0340::TypeOfNumber(type);
+  if (type_of_number == gsm0340::kTonAlphanumeric) {
     const size_t count = semi_octets * 4 / 7;
     uint8_t septets[kMaxUnits];
     char16_t text[kMaxUnits];
@@ -106,7 +109,7 @@ void AddressText(const uint8_t* octets, size_t semi_octets, uint8_t type, std::s
     return;
   }
   out = codec_detail::SemiOctetsToText(octets, semi_octets);
-  if (type_of_number == 1 && !out.empty()) out.insert(out.begin(), '+');
+  if (type_of_number == gsm0340::kTonInternational && !out.empty()) out.insert(out.begin(), '+');
 }
 
 struct Concatenation {
@@ -135,11 +138,11 @@ Concatenation ReadHeader(const uint8_t* header, size_t header_octets) {
       throw Error(kInvalidArgument, "user data header element longer than the header");
     }
     const uint8_t* data = header + i + 2;
-    const bool eight_bit = id == 0x00 && length == 3;
-    const bool sixteen_bit = id == 0x08 && length == 4;
-    if (id == 0x24 && length == 1) {
+    const bool eight_bit = id == gsm0340::kIeiConcat8 && length == gsm0340::kConcat8Length;
+    const bool sixteen_bit = id == gsm0340::kIeiConcat16 && length == gsm0340::kConcat16Length;
+    if (id == gsm0340::kIeiNationalSingleShift && length == 1) {
       c.tables.single = gsm7::HasSingleShift(data[0]) ? data[0] : 0;
-    } else if (id == 0x25 && length == 1) {
+    } else if (id == gsm0340::kIeiNationalLockingShift && length == 1) {
       c.tables.locking = gsm7::HasLockingShift(data[0]) ? data[0] : 0;
     }
     if (!c.present && (eight_bit || sixteen_bit)) {
@@ -172,12 +175,10 @@ const char* DataCodingAlphabet(int data_coding) {
 }
 
 void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
-  const size_t crlf = SMSDeliverPDU.find("\r\n");
-  if (crlf == std::string::npos) {
-    throw Error(kInvalidArgument, "message entry without CR LF between index and PDU");
-  }
-  message_id_ = TrimBlanks(std::string_view(SMSDeliverPDU).substr(0, crlf));
-  SMSDeliverPDU.erase(0, crlf + 2);
+  const std::optional<ParsedEntry> entry = ParseEntry(SMSDeliverPDU);
+  if (!entry) throw Error(kInvalidArgument, "message entry without CR LF between index and PDU");
+  message_id_ = entry->id;
+  SMSDeliverPDU.erase(0, static_cast<size_t>(entry->pdu.data() - SMSDeliverPDU.data()));
   HexReader in(SMSDeliverPDU);
 
   // A listing without a service-centre address has the length octet 00.
@@ -185,9 +186,11 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
   const uint8_t first = in.Octet("first octet");
   // TS 23.040 9.2.3.1: 0 SMS-DELIVER, 1 SMS-SUBMIT (a stored outgoing
   // message), 2 a status report, 3 reserved (read as SMS-DELIVER).
-  const unsigned mti = first & 0x03;
-  if (mti == 2) throw Error(kInvalidArgument, "a status report (TP-MTI 2) carries no message");
-  const bool submit = mti == 1;
+  const unsigned mti = first & gsm0340::kMtiMask;
+  if (mti == gsm0340::kMtiStatusReport) {
+    throw Error(kInvalidArgument, "a status report (TP-MTI 2) carries no message");
+  }
+  const bool submit = mti == gsm0340::kMtiSubmit;
   if (submit) in.Skip(1, "TP-MR");
 
   const uint8_t semi_octets = in.Octet("address length");
@@ -202,9 +205,8 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
   const uint8_t dcs = in.Octet("TP-DCS");
   data_coding_ = dcs;
   if (submit) {
-    // TP-VPF (bits 4-3): none, enhanced (7 octets), relative (1), absolute (7).
-    static constexpr size_t kValidityOctets[4] = {0, 7, 1, 7};
-    in.Skip(kValidityOctets[(first >> 3) & 0x03], "TP-VP");
+    in.Skip(gsm0340::kValidityPeriodOctets[(first & gsm0340::kVpfMask) >> gsm0340::kVpfShift],
+            "TP-VP");
     message_time_ = MessageTimeValue{};
   } else {
     uint8_t stamp[7];
@@ -220,7 +222,7 @@ void SMSDeliver::Decode(std::string& SMSDeliverPDU) {
 
   Concatenation concat;
   size_t header_octets = 0;
-  if (first & 0x40) {  // TP-UDHI
+  if (first & gsm0340::kUdhi) {
     if (ud_octets == 0) throw Error(kInvalidArgument, "user data header flagged but absent");
     header_octets = ud[0] + 1u;
     const bool fits = alphabet == Alphabet::kGsm7

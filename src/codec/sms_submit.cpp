@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "common/text.h"
@@ -18,15 +19,12 @@ using codec_detail::kMaxUserDataOctets;
 // TP-VP, then TP-UDL and the user data.
 constexpr size_t kMaxPduOctets = 3 + 12 + 3 + 1 + kMaxUserDataOctets;
 
-// TS 23.040 9.1.2.5: type of address, ISDN/telephone numbering plan.
-constexpr uint8_t kInternational = 0x91;
-constexpr uint8_t kUnknownType = 0x81;
 // Numbers this short are short codes, not international numbers.
 constexpr size_t kLongestShortCode = 6;
 
 struct Destination {
   std::string digits;
-  uint8_t type = kInternational;
+  uint8_t type = gsm0340::kTypeInternational;
 };
 
 // The destination as digits and its type of address.  Blanks, "-", "(" and
@@ -55,10 +53,10 @@ Destination NormalisedNumber(const std::string& number) {
     if (d.digits.size() > 2 && d.digits.starts_with("00")) {
       d.digits.erase(0, 2);
     } else if (d.digits.starts_with("0") || d.digits.size() <= kLongestShortCode) {
-      d.type = kUnknownType;
+      d.type = gsm0340::kTypeUnknown;
     }
   }
-  if (!ok || d.digits.empty() || d.digits.size() > 20) {
+  if (!ok || d.digits.empty() || d.digits.size() > gsm0340::kMaxAddressDigits) {
     throw Error(kInvalidArgument,
                 "Invalid procedure call or argument: the destination number must be 1 to 20 "
                 "digits, optionally after \"+\" (blanks, \"-\", \"(\" and \")\" may separate "
@@ -107,51 +105,59 @@ std::string ToHex(const uint8_t* pdu, size_t octets) {
   return hex;
 }
 
+// The service-centre field is the one octet 00 in front.
+SubmitPdu Finish(const uint8_t* pdu, size_t octets) {
+  return {ToHex(pdu, octets), static_cast<int>(octets) - 1};
+}
+
 }  // namespace
 
-std::string SMSSubmit::Encode() {
+SubmitPdu SMSSubmit::Encode() {
   const Destination to = NormalisedNumber(PhoneNumber);
   uint8_t header[7] = {0};
   const size_t header_octets = AddShiftElements(Tables, header, 1);
   uint8_t pdu[kMaxPduOctets];
   // SMS-SUBMIT, relative TP-VP, TP-UDHI when the header names tables
-  size_t n = WriteHead((header_octets > 1 ? 0x51 : 0x11) | SrrBit(StatusReportRequest), to, pdu);
+  const uint8_t udhi = header_octets > 1 ? gsm0340::kUdhi : 0;
+  size_t n = WriteHead(
+      gsm0340::kMtiSubmit | gsm0340::kVpfRelative | udhi | SrrBit(StatusReportRequest), to, pdu);
   const size_t dcs = n++;
-  pdu[n++] = 0xFF;  // TP-VP: the longest relative period
+  pdu[n++] = gsm0340::kLongestRelativePeriod;
   n += codec_detail::WriteUserData(MessageText, header, header_octets > 1 ? header_octets : 0,
                                    codec_detail::Coding::kAuto, &pdu[dcs], pdu + n, Tables);
   PhoneNumber = to.digits;
-  return ToHex(pdu, n);
+  return Finish(pdu, n);
 }
 
-std::string SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart) {
+SubmitPdu SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart) {
   const Destination to = NormalisedNumber(PhoneNumber);
   const bool ref_ok = REFID.size() == 2 &&
                       codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] >= 0 &&
                       codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])] >= 0;
-  if (!ref_ok || Total < 1 || Total > 255 || ThisPart < 1 || ThisPart > 255) {
+  if (!ref_ok || Total < 1 || Total > gsm0340::kMaxConcatenatedParts || ThisPart < 1 ||
+      ThisPart > gsm0340::kMaxConcatenatedParts) {
     throw Error(kInvalidArgument,
                 "concatenation needs a reference of two hex digits and a part "
                 "count and part number from 1 to 255");
   }
   // TS 23.040 9.2.3.24.1: concatenated short messages, 8-bit reference.
   uint8_t header[12] = {
-      0x05,
-      0x00,
-      0x03,
+      0x05,  // the header's length
+      gsm0340::kIeiConcat8,
+      gsm0340::kConcat8Length,
       static_cast<uint8_t>(codec_detail::kHexValue[static_cast<uint8_t>(REFID[0])] << 4 |
                            codec_detail::kHexValue[static_cast<uint8_t>(REFID[1])]),
       static_cast<uint8_t>(Total),
       static_cast<uint8_t>(ThisPart)};
   const size_t header_octets = AddShiftElements(Tables, header, 6);
   uint8_t pdu[kMaxPduOctets];
-  size_t n =
-      WriteHead(0x41 | SrrBit(StatusReportRequest), to, pdu);  // SMS-SUBMIT, TP-UDHI, no TP-VP
+  size_t n = WriteHead(gsm0340::kMtiSubmit | gsm0340::kUdhi | SrrBit(StatusReportRequest), to,
+                       pdu);  // no TP-VP
   const size_t dcs = n++;
   n += codec_detail::WriteUserData(MessageText, header, header_octets, codec_detail::Coding::kAuto,
                                    &pdu[dcs], pdu + n, Tables);
   PhoneNumber = to.digits;
-  return ToHex(pdu, n);
+  return Finish(pdu, n);
 }
 
 std::string SMSSubmit::SwapSemiOctets(const std::string& number) {

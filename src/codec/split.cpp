@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "tarvex/error.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
 #include "codec/pdu_octets.h"
 #include "common/text.h"
@@ -12,14 +13,14 @@ namespace tarvex {
 namespace {
 
 using codec_detail::kHexValue;
-
-// TS 23.040 9.2.3.1 and 9.2.2.3: TP-MTI 10 in the direction centre to phone.
-constexpr uint8_t kMtiMask = 0x03;
-constexpr uint8_t kMtiStatusReport = 0x02;
-constexpr uint8_t kMms = 0x04;  // set: no more messages waiting
-constexpr uint8_t kSrq = 0x20;  // set: the report answers an SMS-COMMAND
-// TP-PI (9.2.3.27): which optional fields follow; bit 7 extends it.
-constexpr uint8_t kPiPid = 0x01, kPiDcs = 0x02, kPiUdl = 0x04, kPiExtension = 0x80;
+using gsm0340::kMms;
+using gsm0340::kMtiMask;
+using gsm0340::kMtiStatusReport;
+using gsm0340::kPiDcs;
+using gsm0340::kPiExtension;
+using gsm0340::kPiPid;
+using gsm0340::kPiUdl;
+using gsm0340::kSrq;
 
 std::vector<uint8_t> HexToOctets(std::string_view hex) {
   if (hex.size() % 2 != 0) throw Error(kTypeMismatch, "PDU is not whole octets of hex");
@@ -58,8 +59,8 @@ class OctetReader {
 // As SMSDeliver reads addresses: "+" for international numbers, GSM text for
 // alphanumeric ones (type of number 101).
 std::string AddressText(const uint8_t* octets, size_t semi_octets, uint8_t type) {
-  const unsigned type_of_number = (type >> 4) & 0x07;
-  if (type_of_number == 5) {
+  const unsigned type_of_number = gsm0340::TypeOfNumber(type);
+  if (type_of_number == gsm0340::kTonAlphanumeric) {
     const size_t count = semi_octets * 4 / 7;
     uint8_t septets[24];
     char16_t text[24];
@@ -67,7 +68,7 @@ std::string AddressText(const uint8_t* octets, size_t semi_octets, uint8_t type)
     return Utf16ToUtf8(std::u16string_view(text, gsm7::DecodeInto(septets, count, text)));
   }
   std::string out = codec_detail::SemiOctetsToText(octets, semi_octets);
-  if (type_of_number == 1 && !out.empty()) out.insert(out.begin(), '+');
+  if (type_of_number == gsm0340::kTonInternational && !out.empty()) out.insert(out.begin(), '+');
   return out;
 }
 
@@ -94,7 +95,8 @@ StatusReport Read(const std::vector<uint8_t>& octets, bool with_service_centre, 
   r.reports_command = (r.first_octet & kSrq) != 0;
   r.message_reference = in.Octet("TP-MR");
   const uint8_t semi_octets = in.Octet("TP-RA length");
-  if (semi_octets > 20) throw Error(kInvalidArgument, "recipient address longer than 20 digits");
+  if (semi_octets > gsm0340::kMaxAddressDigits)
+    throw Error(kInvalidArgument, "recipient address longer than 20 digits");
   r.recipient_type = in.Octet("TP-RA type of address");
   r.recipient = AddressText(in.Take((semi_octets + 1u) / 2, "TP-RA"), semi_octets,
                             static_cast<uint8_t>(r.recipient_type));

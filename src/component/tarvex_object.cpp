@@ -27,9 +27,10 @@ TarvexObject::TarvexObject()
   engine_->SetMessagePump(&pump_);
   engine_->SetSettingsDialog(
       [this] { ShowSettingsDialog(OwnerWindow(), registry_, user_settings_); });
-  engine_->OnSendProgress([this](int16_t& id, int16_t& count, int16_t& part, std::u16string& text) {
-    RaiseSendProgress(id, count, part, text);
-  });
+  engine_->OnSendProgress(
+      [this](int16_t id, int16_t count, int16_t part, const std::u16string& text) {
+        RaiseSendProgress(id, count, part, text);
+      });
 }
 
 TarvexObject::~TarvexObject() {
@@ -196,13 +197,14 @@ HRESULT TarvexObject::DeviceName(short* ModemID, BSTR* result) {
   return TextResult(result, [&] { return engine_->DeviceName(*ModemID); });
 }
 
-void TarvexObject::RaiseSendProgress(int16_t& ModemID, int16_t& MessageCount, int16_t& PartNumber,
-                                     std::u16string& MessageText) {
+void TarvexObject::RaiseSendProgress(int16_t ModemID, int16_t MessageCount, int16_t PartNumber,
+                                     const std::u16string& MessageText) {
   Bstr text(
       std::wstring_view(reinterpret_cast<const wchar_t*>(MessageText.data()), MessageText.size()));
   BSTR value = text.get();
-  // Arguments go right to left; all four by reference, so a sink sees (and
-  // may change) the engine's own values.
+  // Arguments go right to left; all four by reference, as the event declares
+  // them.  A sink may change them, but they are copies: the send goes on
+  // with the engine's own values.
   VARIANTARG args[4];
   V_VT(&args[3]) = VT_BYREF | VT_I2;
   V_I2REF(&args[3]) = &ModemID;
@@ -214,11 +216,8 @@ void TarvexObject::RaiseSendProgress(int16_t& ModemID, int16_t& MessageCount, in
   V_BSTRREF(&args[0]) = &value;
   DISPPARAMS params = {args, nullptr, 4, 0};
   events_.Fire(kSendProgress, &params);
-  if (value != text.get()) {
-    // A sink replaced the text: take its version and free its string.
-    MessageText = ToU16(value);
-    SysFreeString(value);
-  }
+  // A sink that replaced the text handed us its string to free.
+  if (value != text.get()) SysFreeString(value);
 }
 
 HRESULT TarvexObject::GetClassInfo(ITypeInfo** info) {

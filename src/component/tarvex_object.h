@@ -181,8 +181,8 @@ class TarvexObject : public DualDispatch<_Tarvex>,
   virtual HWND OwnerWindow();
 
  private:
-  void RaiseSendProgress(int16_t& ModemID, int16_t& MessageCount, int16_t& PartNumber,
-                         std::u16string& MessageText);
+  void RaiseSendProgress(int16_t ModemID, int16_t MessageCount, int16_t PartNumber,
+                         const std::u16string& MessageText);
   // Runs a call that yields text into *result.
   template <typename Body>
   HRESULT TextResult(BSTR* result, Body&& body);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/tarvex_impl.h"
+#include "engine/message_list.h"
 #include "engine/text_decode.h"
 #include "tarvex/error.h"
 

@@ -1,5 +1,5 @@
 // The engine's slots, its hooks, opening and closing a slot, USSD and the
-// device and storage queries.  Sending and listing live in src/messaging.
+// device and storage queries.  Sending and listing have files of their own.
 #include <chrono>
 #include <limits>
 #include <string>
@@ -119,8 +119,11 @@ void Tarvex::Setting() {
   if (impl_->settings_dialog) impl_->settings_dialog();
 }
 
-bool Tarvex::DeviceOpen(int16_t ModemID) {
-  if (mdlPublic::GetPortSetting(impl_->registry, ModemID).empty()) return false;
+bool Tarvex::DeviceOpen(int16_t ModemID) { return OpenSlot(ModemID).opened(); }
+
+SlotOpening Tarvex::OpenSlot(int16_t ModemID) {
+  SlotOpening opening;
+  if (mdlPublic::GetPortSetting(impl_->registry, ModemID).empty()) return opening;
   if (ModemID >= 0 && ModemID < kSlotCount && impl_->busy[static_cast<size_t>(ModemID)]) {
     throw Error(kSlotBusy, "Modem slot " + std::to_string(ModemID) +
                                " is busy: another operation is waiting for its modem");
@@ -138,11 +141,19 @@ bool Tarvex::DeviceOpen(int16_t ModemID) {
     port->SetSThreshold(0);
     port->SetRTSEnable(false);
     port->SetPortOpen(true);
-  } catch (const std::exception&) {
-    return false;
+  } catch (const Error& e) {
+    opening.outcome = SlotOpening::kPortError;
+    opening.error_number = e.number();
+    opening.error_message = e.what();
+    return opening;
+  } catch (const std::exception& e) {
+    opening.outcome = SlotOpening::kPortError;
+    opening.error_message = e.what();
+    return opening;
   }
   Impl::SlotUse use(*impl_, ModemID);
-  return impl_->InitializeModem(use) == "OK";
+  opening.outcome = impl_->InitializeModem(use);
+  return opening;
 }
 
 bool Tarvex::DeviceClose(int16_t ModemID) {

@@ -1,6 +1,7 @@
-// The inside of the engine Tarvex, shared by src/engine (slots, the AT command
-// transaction, the queries, USSD) and src/messaging (sending and listing),
-// which are methods of the same class kept in their own folder.
+// The inside of the engine Tarvex, shared by the engine's files: the slots
+// and queries (tarvex.cpp), the AT command transaction and the modem's
+// initialisation (transaction.cpp), sending (send.cpp) and listing
+// (listing.cpp).
 //
 // The transaction: write one command line (after dropping whatever stale
 // bytes wait on the port), then poll: one pass of the host's pump (not during
@@ -30,6 +31,7 @@
 
 namespace tarvex {
 
+struct SubmitPdu;
 // The pause after a command line and after a PDU, as modems have always had it.
 inline constexpr uint32_t kWriteSettleMs = 10;
 
@@ -156,9 +158,11 @@ struct Tarvex::Impl {
   Reply ExchangeCommand(SlotUse& use, std::string_view command, uint32_t timeout_ms,
                         bool run_pump = true);
   // The initialisation form: no host events, 5000 ms from the end of the
-  // pause; on the deadline the port is closed.  "OK" or "ERROR".
-  std::string ExchangeCommandInit(SlotUse& use, std::string_view command);
-  std::string InitializeModem(SlotUse& use);
+  // pause; on the deadline the port is closed.  The modem's final code, kNone
+  // when it was silent.
+  FinalCode ExchangeCommandInit(SlotUse& use, std::string_view command);
+  // kOpened, kRefused or kSilent (the port then closed).
+  SlotOpening::Outcome InitializeModem(SlotUse& use);
   // The second phase of a USSD request: the network's "+CUSD:" answer.
   UssdAnswer ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer, int32_t timeout_ms);
 
@@ -169,12 +173,15 @@ struct Tarvex::Impl {
   // the modem had selected again.  When the selection fails, its reply.
   Reply ExchangeInStorage(SlotUse& use, const std::string& storage, const std::string& command);
 
-  // The send dialogue (src/messaging): "AT+CMGS=<octets>", the PDU and
-  // Ctrl-Z at the prompt.
-  PartReport SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu);
+  // The send path (send.cpp), on the slot the send holds.  The dialogue:
+  // "AT+CMGS=<TPDU octets>", the PDU and Ctrl-Z at the prompt.
+  PartReport SendDialogue(SlotUse& use, const SubmitPdu& pdu);
   // SendProgress, then encode one ordinary message, then the dialogue.
-  PartReport SendSingle(SerialPort& port, int16_t slot, const std::string& number,
-                        const std::u16string& text);
+  PartReport SendSingle(SlotUse& use, const std::string& number, const std::u16string& text);
+  // SendProgress, then encode part ThisPart of Total under REFID, then the
+  // dialogue; the report names the part and its text.
+  PartReport SendMessagePart(SlotUse& use, const std::string& PhoneNumber, const std::string& REFID,
+                             const std::u16string& part, int16_t Total, int16_t ThisPart);
   void RaiseSendProgress(int16_t slot, int16_t count, int16_t part, const std::u16string& text);
   // A fresh concatenation reference, "00" to "FF".
   std::string DrawReference();

@@ -1,9 +1,8 @@
 // TextDecode: the engine's reply parsers, private to the engine.  Each is a
 // pure function of a reply text (after the engine removed unsolicited lines
 // from it) and never fails on a reply of an unexpected shape: it returns
-// whatever its cuts give.  The one exception is MessageList, whose index
-// conversion raises 13 (not a number), 6 (beyond 32 bits) or 5 (no comma
-// after a header's colon), as the listing has always done.
+// whatever its cuts give.  The listing's parser, MessageList, lives with the
+// listing (engine/message_list.h).
 //
 // The identity and storage parsers keep the modem's first-line cut: drop the
 // CR LF that opens the answer and take the line behind it, so they rely on
@@ -17,32 +16,30 @@
 #include <string_view>
 
 #include "tarvex/collection.h"
-
 namespace tarvex {
 
-class TextDecode {
- public:
-  // The text of the first "+CUSD:" answer: the characters from the tenth
-  // behind the start of "+CUSD:" (right behind the opening quotation mark of
-  // "+CUSD: <m>,"<text>") up to the closing quotation mark before the coding
-  // scheme, upper-cased; hex UCS2 text (coding scheme 72 and the other UCS2
-  // schemes) decoded first.  "" without an answer or with an answer too short
-  // to hold text (a status 4 or 2 alone).
-  static std::string USSDResponse(std::string_view Data);
-  // The model: the line behind the opening CR LF, upper-cased, without a
-  // leading "+CGMM:" and blanks.
-  static std::string DeviceModel(std::string_view Data);
-  // The line behind the opening CR LF, upper-cased (DeviceIMEI then removes a
-  // leading "+CGSN:").
-  static std::string DeviceSerialNumber(std::string_view Data);
-  // As DeviceModel, for "+CGMI:".
-  static std::string DeviceManufacture(std::string_view Data);
-  // The first quoted name of the reply (the storage for reading), upper-cased.
-  static std::string MessageStorage(std::string_view Data);
-  // One entry per "+CMGL:" header: the index in decimal, CR LF, and the PDU
-  // line behind the header (ended by CR LF, CR or LF).
-  static Collection<std::string> MessageList(std::string_view Data);
-};
+// A namespace of pure functions, named as the engine's parser class.
+namespace TextDecode {
+
+// The text of the first "+CUSD:" answer: the characters from the tenth
+// behind the start of "+CUSD:" (right behind the opening quotation mark of
+// "+CUSD: <m>,"<text>") up to the closing quotation mark before the coding
+// scheme, upper-cased; hex UCS2 text (coding scheme 72 and the other UCS2
+// schemes) decoded first.  "" without an answer or with an answer too short
+// to hold text (a status 4 or 2 alone).
+std::string USSDResponse(std::string_view Data);
+// The model: the line behind the opening CR LF, upper-cased, without a
+// leading "+CGMM:" and blanks.
+std::string DeviceModel(std::string_view Data);
+// The line behind the opening CR LF, upper-cased (DeviceIMEI then removes a
+// leading "+CGSN:").
+std::string DeviceSerialNumber(std::string_view Data);
+// As DeviceModel, for "+CGMI:".
+std::string DeviceManufacture(std::string_view Data);
+// The first quoted name of the reply (the storage for reading), upper-cased.
+std::string MessageStorage(std::string_view Data);
+
+}  // namespace TextDecode
 
 // Helpers the parsers share, exposed for the engine.
 namespace text {

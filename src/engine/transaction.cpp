@@ -183,7 +183,7 @@ Tarvex::Impl::Reply Tarvex::Impl::ExchangeCommand(SlotUse& use, std::string_view
   return reply;
 }
 
-std::string Tarvex::Impl::ExchangeCommandInit(SlotUse& use, std::string_view command) {
+FinalCode Tarvex::Impl::ExchangeCommandInit(SlotUse& use, std::string_view command) {
   WriteCommand(use.port(), use.slot(), command);
   Deadline deadline(clock, kInitTimeoutMs, Deadline::kFixed);
   std::string buffer;
@@ -197,22 +197,24 @@ std::string Tarvex::Impl::ExchangeCommandInit(SlotUse& use, std::string_view com
   if (!complete) {
     // A silent modem: give the port back, so the next DeviceOpen starts afresh.
     use.port().SetPortOpen(false);
-    return "ERROR";
+    return FinalCode{};
   }
-  return watch.code().ok() ? "OK" : "ERROR";
+  return watch.code();
 }
 
-std::string Tarvex::Impl::InitializeModem(SlotUse& use) {
+SlotOpening::Outcome Tarvex::Impl::InitializeModem(SlotUse& use) {
   // Echo off (the parsers take the first line), PDU mode, plain error reports.
   for (const char* command : {"ATE0", "AT+CMGF=0", "AT+CMEE=0"}) {
-    if (ExchangeCommandInit(use, command) != "OK") return "ERROR";
+    const FinalCode code = ExchangeCommandInit(use, command);
+    if (!code.complete()) return SlotOpening::kSilent;
+    if (!code.ok()) return SlotOpening::kRefused;
   }
   if (extended_errors) {
     // The reasons of refusals, for the tool.  A modem that refuses or does
     // not answer keeps the plain reports; the port stays open either way.
     ExchangeCommand(use, "AT+CMEE=1", kInitTimeoutMs, /*run_pump=*/false);
   }
-  return "OK";
+  return SlotOpening::kOpened;
 }
 
 UssdAnswer Tarvex::Impl::ExchangeCommandUssdAnswer(SlotUse& use, std::string buffer,

@@ -157,7 +157,8 @@ TEST(NationalTablesTest, EncodedTextsComeBackInTheFewestParts) {
       s.MessageText = plan.parts[i];
       s.Tables = plan.tables;
       const auto total = static_cast<int32_t>(plan.parts.size());
-      std::string entry = "1\r\n" + (total == 1 ? s.Encode() : s.EncodeLongSMS("5A", total, i + 1));
+      std::string entry =
+          "1\r\n" + (total == 1 ? s.Encode() : s.EncodeLongSMS("5A", total, i + 1)).hex;
       SMSDeliver d;
       d.Decode(entry);
       EXPECT_EQ(d.Tables(), c.ucs2 ? ShiftTables{} : c.tables);

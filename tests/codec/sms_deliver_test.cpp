@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "codec/deliver_builder.h"
+#include "codec/message_entry.h"
 #include "common/text.h"
 #include "tarvex/error.h"
 #include "tarvex/sms_submit.h"
@@ -169,6 +171,24 @@ TEST(SMSDeliverTest, FailureKeepsTheOrderOfAssignment) {
   EXPECT_EQ(Describe(d), Expect("7", "+12345678901", kTime, "old", "0003FF"));
 }
 
+// The index the tool deletes by is a number only where the entry's id is one.
+TEST(MessageEntryTest, IndexOfAnEntry) {
+  const struct {
+    const char* entry;
+    std::optional<int32_t> index;
+  } kCases[] = {
+      {" 7\t\r\nAB", 7},        {"-2\r\nAB", -2},           {"+3\r\nAB", 3},
+      {"\r\nAB", std::nullopt}, {"7a\r\nAB", std::nullopt}, {"2147483648\r\nAB", std::nullopt}};
+  for (const auto& c : kCases) {
+    const std::optional<ParsedEntry> e = ParseEntry(c.entry);
+    ASSERT_TRUE(e) << c.entry;
+    EXPECT_EQ(e->index, c.index) << c.entry;
+    EXPECT_EQ(e->pdu, "AB") << c.entry;
+  }
+  EXPECT_FALSE(ParseEntry("7\nAB"));
+  EXPECT_EQ(MakeEntry(-12, "AB"), "-12\r\nAB");
+}
+
 // What the simulator puts in its inbox is what Decode gives back.
 TEST(SMSDeliverTest, BuiltDeliverPdusComeBack) {
   auto part = [](int reference, int total, int sequence, bool wide) {
@@ -229,7 +249,7 @@ TEST(SMSDeliverTest, EncoderRoundTrips) {
     SMSSubmit s;
     s.PhoneNumber = " +4917012345678 ";
     s.MessageText = text;
-    std::string entry = "1\r\n" + s.Encode();
+    std::string entry = MakeEntry(1, s.Encode().hex);
     SMSDeliver d;
     d.Decode(entry);
     EXPECT_EQ(Describe(d), Expect("1", "+4917012345678", kStoredTime, Utf16ToUtf8(text)));

@@ -39,7 +39,9 @@ TEST(SMSSubmitTest, Encode) {
     SMSSubmit s;
     s.PhoneNumber = c.number;
     s.MessageText = c.text;
-    EXPECT_EQ(s.Encode(), c.pdu) << c.name;
+    const SubmitPdu pdu = s.Encode();
+    EXPECT_EQ(pdu.hex, c.pdu) << c.name;
+    EXPECT_EQ(pdu.tpdu_octets * 2 + 2, static_cast<int>(pdu.hex.size())) << c.name;
     EXPECT_EQ(s.PhoneNumber, c.stored_number) << c.name;
   }
 }
@@ -63,7 +65,7 @@ TEST(SMSSubmitTest, DestinationTypes) {
     s.PhoneNumber = c.number;
     s.MessageText = u"a";
     const std::string head = c.head;
-    EXPECT_EQ(s.Encode().substr(2, head.size()), head) << c.number;
+    EXPECT_EQ(s.Encode().hex.substr(2, head.size()), head) << c.number;
   }
 }
 
@@ -85,7 +87,7 @@ TEST(SMSSubmitTest, EncodeLongSMS) {
     SMSSubmit s;
     s.PhoneNumber = "+123";
     s.MessageText = c.text;
-    EXPECT_EQ(s.EncodeLongSMS(c.ref, c.total, c.part), c.pdu) << c.name;
+    EXPECT_EQ(s.EncodeLongSMS(c.ref, c.total, c.part).hex, c.pdu) << c.name;
   }
 }
 
@@ -111,9 +113,9 @@ TEST(SMSSubmitTest, CapacityLimits) {
     s.PhoneNumber = "+4917012345";
     s.MessageText = c.text;
     try {
-      const std::string pdu = c.part ? s.EncodeLongSMS("00", 2, 1) : s.Encode();
-      EXPECT_TRUE(c.fits) << c.name << " gave " << pdu;
-      EXPECT_LE(pdu.size() / 2 - 1, 175u) << c.name;  // what AT+CMGS may be given
+      const SubmitPdu pdu = c.part ? s.EncodeLongSMS("00", 2, 1) : s.Encode();
+      EXPECT_TRUE(c.fits) << c.name << " gave " << pdu.hex;
+      EXPECT_LE(pdu.tpdu_octets, 175) << c.name;  // what AT+CMGS may be given
     } catch (const Error& e) {
       EXPECT_FALSE(c.fits) << c.name << ": " << e.what();
       EXPECT_EQ(e.number(), kInvalidArgument) << c.name;
@@ -137,7 +139,7 @@ TEST(SMSSubmitTest, BadArgumentsBuildNothing) {
   for (const char* number :
        {"", "+", "12a4", "++123", "1+23", "12.34", "--", "123456789012345678901"}) {
     SCOPED_TRACE(number);
-    refused(number, [](SMSSubmit& s) { return s.Encode(); });
+    refused(number, [](SMSSubmit& s) { return s.Encode().hex; });
   }
   const struct {
     const char* ref;
@@ -146,7 +148,7 @@ TEST(SMSSubmitTest, BadArgumentsBuildNothing) {
                 {"01", 256, 1}, {"01", 2, 0},  {"01", 2, 256}};
   for (const auto& p : kParts) {
     SCOPED_TRACE(std::string(p.ref) + " " + std::to_string(p.total) + " " + std::to_string(p.part));
-    refused("+123", [&](SMSSubmit& s) { return s.EncodeLongSMS(p.ref, p.total, p.part); });
+    refused("+123", [&](SMSSubmit& s) { return s.EncodeLongSMS(p.ref, p.total, p.part).hex; });
   }
 }
 

@@ -29,21 +29,22 @@ TEST_F(DeviceOpenTest, ConfiguresThePortInOrderThenInitialises) {
   EXPECT_TRUE(modem(2).PortOpen());
 }
 
-TEST_F(DeviceOpenTest, ConfigurationFailuresGiveFalse) {
+TEST_F(DeviceOpenTest, ConfigurationFailuresGiveFalseAndThePortsError) {
   struct Case {
     const char* name;
     std::string port;
     int32_t open_error;  // 0: the port opens
     bool reject_settings;
+    int32_t reported;  // the error the outcome carries
   } cases[] = {
-      {"port text that is no number", "COM3", 0, false},
-      {"port number beyond 16 bits", "70000", 0, false},
-      {"rate the port refuses", "3", 0, true},
-      {"device missing", "3", kInvalidPortNumber, false},
-      {"device in use", "3", kPortAlreadyOpen, false},
+      {"port text that is no number", "COM3", 0, false, kTypeMismatch},
+      {"port number beyond 16 bits", "70000", 0, false, kOverflow},
+      {"device missing", "3", kInvalidPortNumber, false, kInvalidPortNumber},
+      {"device in use", "3", kPortAlreadyOpen, false, kPortAlreadyOpen},
+      {"rate the port refuses (from now on)", "3", 0, true, kInvalidPropertyValue},
   };
   // No stored port: the port is not touched.
-  EXPECT_FALSE(engine().DeviceOpen(1));
+  EXPECT_EQ(engine().OpenSlot(1).outcome, SlotOpening::kNoPort);
   EXPECT_EQ(modem(1).PropertyLog(), Writes{});
   EXPECT_FALSE(engine().DeviceOpen(9));
   for (const Case& c : cases) {
@@ -51,7 +52,10 @@ TEST_F(DeviceOpenTest, ConfigurationFailuresGiveFalse) {
     Configure(1, c.port, "9600");
     if (c.open_error) modem(1).FailNextOpen(c.open_error);
     if (c.reject_settings) modem(1).RejectSettings();
-    EXPECT_FALSE(engine().DeviceOpen(1));
+    const SlotOpening opening = engine().OpenSlot(1);
+    EXPECT_EQ(opening.outcome, SlotOpening::kPortError);
+    EXPECT_EQ(opening.error_number, c.reported);
+    EXPECT_FALSE(opening.error_message.empty());
     EXPECT_FALSE(modem(1).PortOpen());
     EXPECT_EQ(modem(1).Writes(), Writes{});
   }
@@ -63,13 +67,16 @@ TEST_F(DeviceOpenTest, InitialisationOutcomes) {
   struct Case {
     const char* name;
     std::vector<std::string> answers;
-    bool opened;
+    SlotOpening::Outcome outcome;
     bool port_open_after;
   } cases[] = {
-      {"echo still on at first", {"ATE0\r\r\nOK\r\n", "\r\nOK\r\n", "\r\nOK\r\n"}, true, true},
-      {"ERROR to ATE0", {"\r\nERROR\r\n"}, false, true},
-      {"no PDU mode", {"\r\nOK\r\n", "\r\n+CMS ERROR: 303\r\n"}, false, true},
-      {"silent on the last command", {"\r\nOK\r\n", "\r\nOK\r\n", ""}, false, false},
+      {"echo still on at first",
+       {"ATE0\r\r\nOK\r\n", "\r\nOK\r\n", "\r\nOK\r\n"},
+       SlotOpening::kOpened,
+       true},
+      {"ERROR to ATE0", {"\r\nERROR\r\n"}, SlotOpening::kRefused, true},
+      {"no PDU mode", {"\r\nOK\r\n", "\r\n+CMS ERROR: 303\r\n"}, SlotOpening::kRefused, true},
+      {"silent on the last command", {"\r\nOK\r\n", "\r\nOK\r\n", ""}, SlotOpening::kSilent, false},
   };
   const std::string commands[] = {"ATE0\r", "AT+CMGF=0\r", "AT+CMEE=0\r"};
   for (const Case& c : cases) {
@@ -81,7 +88,7 @@ TEST_F(DeviceOpenTest, InitialisationOutcomes) {
       modem(1).Expect(commands[i]);
       if (!c.answers[i].empty()) modem(1).Reply(c.answers[i]);
     }
-    EXPECT_EQ(engine().DeviceOpen(1), c.opened);
+    EXPECT_EQ(engine().OpenSlot(1).outcome, c.outcome);
     EXPECT_EQ(modem(1).PortOpen(), c.port_open_after);
     EXPECT_EQ(modem(1).Writes(), Writes(commands, commands + c.answers.size()));
   }

@@ -1,6 +1,5 @@
 // The engine on a scripted modem: five ScriptedPorts on one FakeClock, an
-// in-memory settings store and a FakePump.  Shared by the engine and the
-// messaging tests.
+// in-memory settings store and a FakePump.  Shared by the engine's tests.
 #pragma once
 
 #include <gtest/gtest.h>

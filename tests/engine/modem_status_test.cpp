@@ -133,8 +133,8 @@ TEST(ModemStatusParsers, StatusReportRequestSetsTpSrr) {
   s.PhoneNumber = "+123";
   s.MessageText = u"abc";
   s.StatusReportRequest = true;
-  EXPECT_EQ(s.Encode(), "003100039121F30000FF0361F118");
-  EXPECT_EQ(s.EncodeLongSMS("2A", 2, 2).substr(0, 4), "0061");
+  EXPECT_EQ(s.Encode().hex, "003100039121F30000FF0361F118");
+  EXPECT_EQ(s.EncodeLongSMS("2A", 2, 2).hex.substr(0, 4), "0061");
 }
 
 class ModemStatusTest : public EngineFixture {

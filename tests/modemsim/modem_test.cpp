@@ -23,7 +23,7 @@ std::string Submit(const std::string& to, const std::u16string& text) {
   SMSSubmit submit;
   submit.PhoneNumber = to;
   submit.MessageText = text;
-  return submit.Encode();
+  return submit.Encode().hex;
 }
 
 std::string CmgsLine(const std::string& pdu) {

@@ -99,7 +99,7 @@ TEST_F(ReceivingTest, StatusReportsForSendsThatAskForOne) {
   SMSSubmit submit;
   submit.PhoneNumber = "+31611112222";
   submit.MessageText = u"ok";
-  std::string pdu = submit.Encode();
+  std::string pdu = submit.Encode().hex;
   pdu.replace(2, 2, "31");  // TP-SRR
   ModemOptions o = Quiet();
   o.reports.statuses = {0x21, 0x00};

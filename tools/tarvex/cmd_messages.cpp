@@ -32,44 +32,18 @@ using Json = nlohmann::ordered_json;
 // ---------------------------------------------------------------------------
 // Listing
 
-// One listed entry, decoded or not.
-struct Listed {
-  std::string index;  // the text before the entry's CR LF
-  std::string pdu;
-  std::optional<SMSDeliver> message;
-  std::string error;
-  int error_number = 0;
-};
-
-Listed DecodeEntry(const std::string& entry) {
-  Listed item;
-  const size_t crlf = entry.find("\r\n");
-  item.index = entry.substr(0, crlf);
-  item.pdu = crlf == std::string::npos ? "" : entry.substr(crlf + 2);
-  SMSDeliver message;
-  std::string argument = entry;
-  try {
-    message.Decode(argument);
-    item.message = std::move(message);
-  } catch (const Error& e) {
-    item.error = e.what();
-    item.error_number = e.number();
-  }
-  return item;
-}
-
 // A whole message as --join shows it: a single message, a failed entry, or
 // the parts of a concatenated message found so far, ordered by part number.
 struct Group {
-  std::vector<const Listed*> parts;
+  std::vector<const DecodedEntry*> parts;
   bool concatenated = false;
   int count = 0;  // parts the message says it has
 
-  const Listed& first() const { return *parts.front(); }
+  const DecodedEntry& first() const { return *parts.front(); }
   bool failed() const { return !first().message; }
   std::vector<int> held() const {
     std::vector<int> numbers;
-    for (const Listed* p : parts) numbers.push_back(p->message->MultiPartSMSNumber());
+    for (const DecodedEntry* p : parts) numbers.push_back(p->message->MultiPartSMSNumber());
     return numbers;
   }
   std::vector<int> missing() const {
@@ -83,9 +57,9 @@ struct Group {
   bool complete() const { return !concatenated || missing().empty(); }
 };
 
-std::vector<Group> JoinParts(const std::vector<Listed>& items) {
+std::vector<Group> JoinParts(const std::vector<DecodedEntry>& items) {
   std::vector<Group> groups;
-  for (const Listed& item : items) {
+  for (const DecodedEntry& item : items) {
     if (!item.message || !item.message->MultiPartSMS()) {
       groups.push_back(Group{{&item}, false, 0});
       continue;
@@ -110,9 +84,10 @@ std::vector<Group> JoinParts(const std::vector<Listed>& items) {
     }
   }
   for (Group& g : groups) {
-    std::stable_sort(g.parts.begin(), g.parts.end(), [](const Listed* a, const Listed* b) {
-      return a->message->MultiPartSMSNumber() < b->message->MultiPartSMSNumber();
-    });
+    std::stable_sort(g.parts.begin(), g.parts.end(),
+                     [](const DecodedEntry* a, const DecodedEntry* b) {
+                       return a->message->MultiPartSMSNumber() < b->message->MultiPartSMSNumber();
+                     });
   }
   return groups;
 }
@@ -165,20 +140,20 @@ void PrintIndented(const std::u16string& text) {
   if (!any) std::cout << "  (no text)\n";
 }
 
-void PrintFailed(const Listed& item, bool json) {
+void PrintFailed(const DecodedEntry& item, bool json) {
   if (json) {
-    Json j = {{"MessageID", item.index}};
+    Json j = {{"MessageID", item.id}};
     j.update(EntryErrorJson(item.error, item.error_number));
     j["PDU"] = item.pdu;
     std::cout << JsonLine(j) << "\n";
     return;
   }
-  std::cout << "Message " << item.index << ": could not decode: " << item.error << " (error "
+  std::cout << "Message " << item.id << ": could not decode: " << item.error << " (error "
             << item.error_number << ")\n"
             << "  PDU " << item.pdu << "\n\n";
 }
 
-void PrintSingle(const Listed& item, bool json) {
+void PrintSingle(const DecodedEntry& item, bool json) {
   const SMSDeliver& m = *item.message;
   if (json) {
     std::cout << JsonLine(EntryJson(m)) << "\n";
@@ -207,7 +182,7 @@ void PrintGroup(const Group& g, bool json) {
   }
   std::u16string text;
   std::vector<std::string> ids;
-  for (const Listed* p : g.parts) {
+  for (const DecodedEntry* p : g.parts) {
     text += p->message->MessageText();
     ids.push_back(p->message->MessageID());
   }
@@ -238,20 +213,15 @@ void PrintGroup(const Group& g, bool json) {
 }
 
 // Deletes the decoded entries of what was just printed; returns the status.
-int DeleteShown(Tarvex& engine, int16_t slot, const std::vector<const Listed*>& parts) {
+int DeleteShown(Tarvex& engine, int16_t slot, const std::vector<const DecodedEntry*>& parts) {
   std::cout.flush();  // printed means written out before anything is removed
   InterruptGuard::Check();
   if (!std::cout)
     throw CommandFailure(kExitError, "the output could not be written; nothing deleted");
   int status = kExitOk;
-  for (const Listed* p : parts) {
-    if (!p->message) continue;
-    int32_t index = 0;
-    try {
-      index = std::stoi(p->message->MessageID());
-    } catch (const std::exception&) {
-      continue;
-    }
+  for (const DecodedEntry* p : parts) {
+    if (!p->message || !p->index) continue;
+    const int32_t index = *p->index;
     const Answer deleted = engine.DeleteStored(slot, index);
     if (!deleted.done()) {
       std::cerr << "tarvex: could not delete message " << index << ": " << Why(deleted) << "\n";
@@ -279,13 +249,13 @@ int ListMessages(ModemSession& session, int16_t slot, const ListOptions& options
     return StatusFor(listing.outcome);
   }
   const Collection<std::string>& entries = listing.entries;
-  std::vector<Listed> items;
+  std::vector<DecodedEntry> items;
   items.reserve(static_cast<size_t>(entries.Count()));
   for (const std::string& entry : entries) items.push_back(DecodeEntry(entry));
 
   int status = kExitOk;
   int undecoded = 0;
-  for (const Listed& item : items) undecoded += item.message ? 0 : 1;
+  for (const DecodedEntry& item : items) undecoded += item.message ? 0 : 1;
   if (undecoded) status = kExitFailure;
 
   if (items.empty() && !options.json) {
@@ -298,7 +268,7 @@ int ListMessages(ModemSession& session, int16_t slot, const ListOptions& options
   }
   int kept_incomplete = 0;
   if (!options.join) {
-    for (const Listed& item : items) {
+    for (const DecodedEntry& item : items) {
       if (!item.message) {
         PrintFailed(item, options.json);
         continue;
@@ -377,7 +347,7 @@ int SendText(ModemSession& session, int16_t slot, const std::string& number,
              const std::string& text_utf8, const SendOptions& options) {
   Tarvex& engine = session.engine();
   ProgressBar bar(options.progress && !options.json);
-  engine.OnSendProgress([&](int16_t&, int16_t& count, int16_t& part, std::u16string&) {
+  engine.OnSendProgress([&](int16_t, int16_t count, int16_t part, const std::u16string&) {
     if (count > 1) bar.Show(part, count, "sending to " + number);
   });
   const std::u16string original = Utf8ToUtf16(text_utf8);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/mdl_converter.h"
+#include "codec/message_entry.h"
 #include "codec/split.h"
 #include "commands.h"
 #include "common/text.h"
@@ -53,13 +54,13 @@ int RunEncode(const EncodeOptions& o) {
   submit.Tables = plan.tables;
   if (!o.ref.empty()) {
     submit.MessageText = text;
-    std::cout << submit.EncodeLongSMS(o.ref, o.total, o.part) << '\n';
+    std::cout << submit.EncodeLongSMS(o.ref, o.total, o.part).hex << '\n';
     return kExitOk;
   }
   if (!o.long_message) {
     submit.MessageText = text;
     try {
-      std::cout << submit.Encode() << '\n';
+      std::cout << submit.Encode().hex << '\n';
     } catch (const Error& e) {
       if (national ? plan.parts.size() == 1 : FitsSingle(text)) throw;
       throw Error(e.number(), std::string(e.what()) + "; --long splits it into parts");
@@ -69,7 +70,7 @@ int RunEncode(const EncodeOptions& o) {
   const std::vector<std::u16string>& parts = plan.parts;
   if (parts.size() == 1) {
     submit.MessageText = parts[0];
-    std::cout << submit.Encode() << '\n';
+    std::cout << submit.Encode().hex << '\n';
     return kExitOk;
   }
   // Build every part before printing any, so a bad number prints nothing.
@@ -78,7 +79,8 @@ int RunEncode(const EncodeOptions& o) {
   for (size_t i = 0; i < parts.size(); ++i) {
     submit.MessageText = parts[i];
     out +=
-        submit.EncodeLongSMS(ref, static_cast<int32_t>(parts.size()), static_cast<int32_t>(i + 1));
+        submit.EncodeLongSMS(ref, static_cast<int32_t>(parts.size()), static_cast<int32_t>(i + 1))
+            .hex;
     out += '\n';
   }
   std::cout << out;
@@ -106,10 +108,10 @@ struct Entry {
 Entry FromArgument(const std::string& arg, const std::optional<int>& index) {
   const size_t lf = arg.find('\n');
   if (lf == std::string::npos) {
-    return {(index ? std::to_string(*index) : "") + "\r\n" + Trimmed(arg), ""};
+    return {index ? MakeEntry(*index, Trimmed(arg)) : MakeEntry("", Trimmed(arg)), ""};
   }
   if (lf > 0 && arg[lf - 1] == '\r') return {arg, ""};
-  return {arg.substr(0, lf) + "\r\n" + arg.substr(lf + 1), ""};
+  return {MakeEntry(std::string_view(arg).substr(0, lf), std::string_view(arg).substr(lf + 1)), ""};
 }
 
 // Standard input, one entry per line: a PDU line, optionally after a line
@@ -133,7 +135,7 @@ std::vector<Entry> FromStdin() {
       index = rest.substr(0, rest.find(','));
       continue;
     }
-    entries.push_back({index.value_or("") + "\r\n" + line, ""});
+    entries.push_back({MakeEntry(index.value_or(""), line), ""});
     index.reset();
   }
   if (index) entries.push_back({"", "index " + *index + " without a PDU line"});

@@ -4,9 +4,32 @@
 #include <cstdlib>
 
 #include "codec/mdl_converter.h"
+#include "codec/message_entry.h"
 #include "common/text.h"
+#include "tarvex/error.h"
 
 namespace tarvex::cli {
+
+DecodedEntry DecodeEntry(std::string_view entry) {
+  DecodedEntry item;
+  if (const std::optional<ParsedEntry> parsed = ParseEntry(entry)) {
+    item.id = parsed->id;
+    item.index = parsed->index;
+    item.pdu = parsed->pdu;
+  } else {
+    item.id = entry;
+  }
+  SMSDeliver message;
+  std::string argument(entry);
+  try {
+    message.Decode(argument);
+    item.message = std::move(message);
+  } catch (const Error& e) {
+    item.error = e.what();
+    item.error_number = e.number();
+  }
+  return item;
+}
 
 std::string FormatMessageTime(const MessageTimeValue& t) {
   char text[40];

@@ -11,7 +11,9 @@
 
 #include "engine/modem_errors.h"
 #include "engine/modem_status.h"
+#include "platform/forwarding_port.h"
 #include "platform/posix/socket_port.h"
+#include "platform/tracing_port.h"
 #include "store.h"
 #include "tarvex/error.h"
 #include "tarvex/mdl_public.h"
@@ -40,119 +42,65 @@ class InterruptPump : public MessagePump {
   void DoEvents() override { InterruptGuard::Check(); }
 };
 
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    switch (c) {
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case 26:
-        out += "<Ctrl-Z>";
-        break;
-      case 27:
-        out += "<Esc>";
-        break;
-      default:
-        if (c < 32 || c == 127) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
-// The termios port with three additions for the tool: it remembers why it
-// could not be configured or opened (DeviceOpen swallows those errors), it
-// can print the AT dialogue, and a pending Ctrl-C ends its waits, also during
-// modem initialisation, which runs no message pump.
-class ModemSession::WatchedPort : public SerialPort {
+// The slot's device, or the running `tarvex watch` of the slot when there is
+// one: the line settings go to the device's port object as always (so their
+// errors are the port's own), the modem's bytes through the watcher.
+class ModemSession::RoutedPort : public SerialPort {
  public:
-  WatchedPort(RegistryBackend& store, bool trace) : port_(store), trace_(trace) {}
+  explicit RoutedPort(RegistryBackend& store) : port_(store) {}
 
-  void ResetDiagnosis() {
-    setup_error_.reset();
-    was_opened_ = false;
-  }
-  const std::optional<Error>& setup_error() const { return setup_error_; }
-  bool was_opened() const { return was_opened_; }
   const std::string& device() const { return port_.device(); }
+  std::string path() const { return watcher_ ? watcher_->path() : port_.device(); }
   // The modem through a running watcher instead of the device (nullptr: the device).
   void UseWatcher(std::unique_ptr<posix::SocketPort> watcher) { watcher_ = std::move(watcher); }
 
-  void SetCommPort(int16_t port) override {
-    Setup([&] { port_.SetCommPort(port); });
-  }
+  void SetCommPort(int16_t port) override { port_.SetCommPort(port); }
   int16_t CommPort() const override { return port_.CommPort(); }
-  void SetSettings(const std::string& settings) override {
-    Setup([&] { port_.SetSettings(settings); });
-  }
+  void SetSettings(const std::string& settings) override { port_.SetSettings(settings); }
   std::string Settings() const override { return port_.Settings(); }
-  void SetHandshaking(int32_t mode) override {
-    Setup([&] { port_.SetHandshaking(mode); });
-  }
+  void SetHandshaking(int32_t mode) override { port_.SetHandshaking(mode); }
   void SetRThreshold(int16_t threshold) override { port_.SetRThreshold(threshold); }
   void SetSThreshold(int16_t threshold) override { port_.SetSThreshold(threshold); }
-  void SetRTSEnable(bool enable) override {
-    Setup([&] { port_.SetRTSEnable(enable); });
-  }
+  void SetRTSEnable(bool enable) override { port_.SetRTSEnable(enable); }
   void SetPortOpen(bool open) override {
-    if (!open) {
-      io().SetPortOpen(false);
-      watcher_.reset();
-      return;
-    }
-    Setup([&] { io().SetPortOpen(true); });
-    was_opened_ = true;
-    if (trace_) std::cerr << "-- opened " << (watcher_ ? watcher_->path() : port_.device()) << "\n";
+    io().SetPortOpen(open);
+    if (!open) watcher_.reset();
   }
   bool PortOpen() const override { return watcher_ ? watcher_->PortOpen() : port_.PortOpen(); }
   void SetInputLen(int16_t length) override { io().SetInputLen(length); }
-  void Output(std::string_view data) override {
-    InterruptGuard::Check();
-    if (trace_) std::cerr << ">> " << Printable(MaskSecrets(data)) << "\n";
-    io().Output(data);
-  }
-  std::string Input() override {
-    std::string data = io().Input();
-    if (trace_ && !data.empty()) std::cerr << "<< " << Printable(MaskSecrets(data)) << "\n";
-    return data;
-  }
-  bool WaitForInput(uint32_t timeout_ms) override {
-    InterruptGuard::Check();
-    const bool ready = io().WaitForInput(timeout_ms);
-    InterruptGuard::Check();
-    return ready;
-  }
+  void Output(std::string_view data) override { io().Output(data); }
+  std::string Input() override { return io().Input(); }
+  bool WaitForInput(uint32_t timeout_ms) override { return io().WaitForInput(timeout_ms); }
 
  private:
-  template <typename F>
-  void Setup(F&& step) {
-    try {
-      step();
-    } catch (const Error& e) {
-      setup_error_ = e;
-      throw;
-    }
-  }
-
   SerialPort& io() { return watcher_ ? static_cast<SerialPort&>(*watcher_) : port_; }
 
   posix::TermiosPort port_;
   std::unique_ptr<posix::SocketPort> watcher_;
-  bool trace_;
-  std::optional<Error> setup_error_;
-  bool was_opened_ = false;
 };
+
+namespace {
+
+// The port as the tool uses it: a pending Ctrl-C ends its waits and stops its
+// writes, also during the modem's initialisation, which runs no message pump.
+class InterruptiblePort : public ForwardingPort {
+ public:
+  using ForwardingPort::ForwardingPort;
+  void Output(std::string_view data) override {
+    InterruptGuard::Check();
+    ForwardingPort::Output(data);
+  }
+  bool WaitForInput(uint32_t timeout_ms) override {
+    InterruptGuard::Check();
+    const bool ready = ForwardingPort::WaitForInput(timeout_ms);
+    InterruptGuard::Check();
+    return ready;
+  }
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -243,9 +191,15 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
     : store_(std::move(store)), pump_(std::make_unique<InterruptPump>()) {
   Tarvex::Ports ports;
   for (int i = 0; i < Tarvex::kSlotCount; ++i) {
-    auto port = std::make_unique<WatchedPort>(*store_, options.trace);
-    watched_[i] = port.get();
-    ports[static_cast<size_t>(i)] = std::move(port);
+    auto routed = std::make_unique<RoutedPort>(*store_);
+    routed_[i] = routed.get();
+    std::unique_ptr<SerialPort> port = std::move(routed);
+    if (options.trace) {
+      // The PIN never reaches the trace (nor, through it, a log).
+      port = std::make_unique<TracingPort>(
+          std::move(port), std::cerr, [r = routed_[i]] { return r->path(); }, MaskSecrets);
+    }
+    ports[static_cast<size_t>(i)] = std::make_unique<InterruptiblePort>(std::move(port));
   }
   engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, *store_);
   engine_->SetMessagePump(pump_.get());
@@ -293,20 +247,19 @@ void ModemSession::Open(int16_t slot, SimNeed need) {
                           "\n  tarvex slot set " + std::to_string(slot == 0 ? 1 : slot) +
                           " --port P --baud 115200");
   }
-  WatchedPort& port = *watched_[slot];
-  port.ResetDiagnosis();
+  RoutedPort& port = *routed_[slot];
   // A running `tarvex watch` holds this slot's device: talk through it.
   port.UseWatcher(posix::SocketPort::ConnectWatcher(slot));
-  bool opened = engine_->DeviceOpen(slot);
-  if (!opened && port.PortOpen()) {
+  SlotOpening opening = engine_->OpenSlot(slot);
+  if (opening.outcome == SlotOpening::kRefused) {
     // A refused initialisation is often a SIM that is locked or still
     // starting: ask it, wait out "busy", and try the initialisation again
     // once the SIM is ready.
     const PinState sim = engine_->AwaitSim(slot, kSimBusyWaitMs);
     if (sim.waited_busy && sim.ready()) {
       engine_->DeviceClose(slot);
-      port.ResetDiagnosis();
-      opened = engine_->DeviceOpen(slot);
+      port.UseWatcher(posix::SocketPort::ConnectWatcher(slot));
+      opening = engine_->OpenSlot(slot);
     } else if (!sim.ready() && sim.done()) {
       if (need == SimNeed::kAny) {
         // The SIM is what refused: `pin` and `status` work on it as it is.
@@ -317,27 +270,30 @@ void ModemSession::Open(int16_t slot, SimNeed need) {
       CheckSim(slot, sim, need);
     }
   }
-  if (opened) {
-    slot_ = slot;
-    CheckSim(slot, engine_->AwaitSim(slot, kSimBusyWaitMs), need);
-    return;
-  }
   const std::string described = DescribePort(slot);
-  if (!port.was_opened()) {
-    std::string why = "could not open " + described + " for " + where;
-    if (port.setup_error()) {
-      why += ": " + std::string(port.setup_error()->what()) + " (error " +
-             std::to_string(port.setup_error()->number()) + ")";
-    }
-    throw CommandFailure(kExitNoModem, why);
-  }
-  if (port.PortOpen()) {
-    // The modem answered ERROR; the engine leaves such a port open.
-    engine_->DeviceClose(slot);
-    throw CommandFailure(kExitNoModem,
-                         "the modem on " + described +
-                             " refused its initialisation (ATE0, AT+CMGF=0, AT+CMEE=0 answered "
-                             "ERROR); is it a GSM modem in command mode?");
+  switch (opening.outcome) {
+    case SlotOpening::kOpened:
+      slot_ = slot;
+      CheckSim(slot, engine_->AwaitSim(slot, kSimBusyWaitMs), need);
+      return;
+    case SlotOpening::kNoPort:
+      throw CommandFailure(kExitNoModem, where +
+                                             " has no port configured; set one with\n"
+                                             "  tarvex slot set " +
+                                             std::to_string(slot) + " --port P --baud 115200");
+    case SlotOpening::kPortError:
+      throw CommandFailure(kExitNoModem, "could not open " + described + " for " + where + ": " +
+                                             opening.error_message + " (error " +
+                                             std::to_string(opening.error_number) + ")");
+    case SlotOpening::kRefused:
+      // The engine leaves such a port open, as DeviceOpen always has.
+      engine_->DeviceClose(slot);
+      throw CommandFailure(kExitNoModem,
+                           "the modem on " + described +
+                               " refused its initialisation (ATE0, AT+CMGF=0, AT+CMEE=0 answered "
+                               "ERROR); is it a GSM modem in command mode?");
+    case SlotOpening::kSilent:
+      break;
   }
   throw CommandFailure(kExitNoModem, "the modem on " + described +
                                          " did not initialise: no answer within 5 s; check the "
@@ -371,8 +327,8 @@ void ModemSession::Close() {
   if (slot_ < 0) return;
   const int16_t slot = slot_;
   slot_ = -1;
-  if (!engine_->DeviceClose(slot) && watched_[slot]->PortOpen()) {
-    watched_[slot]->SetPortOpen(false);
+  if (!engine_->DeviceClose(slot) && routed_[slot]->PortOpen()) {
+    routed_[slot]->SetPortOpen(false);
   }
   ReportIndications();
 }

@@ -100,9 +100,9 @@ class ModemSession {
   // network or the storage), or anything (`status`, `pin`).
   enum class SimNeed { kUnlocked, kAny };
 
-  // DeviceOpen with a diagnosis: raises CommandFailure(kExitNoModem) saying
-  // whether the slot has no port, the port could not be opened, the modem
-  // did not initialise, or (with kUnlocked) the SIM wants its PIN ("SIM PIN
+  // Opens the slot and says why when it does not open: raises
+  // CommandFailure(kExitNoModem) naming the engine's outcome (no port, the
+  // port's error, a refusal, silence), or (with kUnlocked) the SIM wants its PIN ("SIM PIN
   // required: run tarvex pin -m N"), a PUK, or stayed busy.  A SIM that
   // answers "busy" is asked again for up to kSimBusyWaitMs.  A slot that
   // answered ERROR is closed again.
@@ -116,7 +116,8 @@ class ModemSession {
   std::string DescribePort(int16_t slot);
 
  private:
-  class WatchedPort;
+  class RoutedPort;
+
   void ReportIndications();
   void CheckSim(int16_t slot, const PinState& sim, SimNeed need);
 
@@ -125,7 +126,7 @@ class ModemSession {
   posix::SteadyClock clock_;
   std::unique_ptr<MessagePump> pump_;
   std::unique_ptr<Tarvex> engine_;
-  WatchedPort* watched_[Tarvex::kSlotCount] = {};
+  RoutedPort* routed_[Tarvex::kSlotCount] = {};
   int16_t slot_ = -1;
 };
 

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   } catch (const tarvex::Error& e) {
     number = e.number();
   }
-  const bool ok = submit.Encode() == "0011000B911316325476F80000FF05C8329BFD06" &&
+  const bool ok = submit.Encode().hex == "0011000B911316325476F80000FF05C8329BFD06" &&
                   deliver.PhoneNumber() == "+12345678901" && deliver.MessageText() == u"Hello" &&
                   !engine.DeviceOpen(1) && number == tarvex::kSubscriptOutOfRange;
   std::cout << (ok ? "example: ok" : "example: WRONG") << "\n";

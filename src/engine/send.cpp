@@ -1,12 +1,14 @@
 // Sending: SendMessage (one message, the text cut to what it carries),
 // SendLongMessage (one message when the text fits, else a concatenated
-// message under one fresh reference), and the send dialogue both use.
+// message under one fresh reference), and the send dialogue both use.  The
+// long path (SplitMessage, SendMessagePart) is private to this file and the
+// engine's inside; every step works on the port of the slot SendText holds.
 //
 // SendProgress is raised synchronously before each message or part is
-// encoded; the handler gets copies, so what it changes does not alter the
-// send.  The handler may throw: the send stops there and the error reaches
-// the caller.  A part that is not answered "OK" ("ERROR", "TIMEOUT") ends a
-// long send; no further part is written.
+// encoded; the handler gets values, so nothing it does alters the send.  The
+// handler may throw: the send stops there and the error reaches the caller.
+// A part that is not answered "OK" ("ERROR", "TIMEOUT") ends a long send; no
+// further part is written.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,26 +47,12 @@ std::u16string CutToOneMessage(const std::u16string& text) {
   return text.substr(0, keep);
 }
 
-}  // namespace
-
-void Tarvex::Impl::RaiseSendProgress(int16_t slot, int16_t count, int16_t part,
-                                     const std::u16string& text) {
-  if (!send_progress) return;
-  int16_t modem_id = slot;
-  int16_t message_count = count;
-  int16_t part_number = part;
-  std::u16string message_text = text;
-  send_progress(modem_id, message_count, part_number, message_text);
+// The parts of a text that does not fit one message.
+Collection<std::u16string> SplitMessage(const std::u16string& text) {
+  Collection<std::u16string> parts;
+  for (std::u16string& part : SplitForParts(text)) parts.Add(std::move(part));
+  return parts;
 }
-
-std::string Tarvex::Impl::DrawReference() {
-  std::uniform_int_distribution<int> byte(0, 255);
-  char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", byte(reference_source));
-  return hex;
-}
-
-namespace {
 
 // The message reference of "+CMGS: <mr>", -1 without one.
 int MessageReference(std::string_view text) {
@@ -81,9 +69,22 @@ int MessageReference(std::string_view text) {
 
 }  // namespace
 
-PartReport Tarvex::Impl::SendDialogue(SerialPort& port, int16_t slot, const std::string& pdu) {
-  // The count leaves out the service-centre field, one octet ("00") here.
-  WriteCommand(port, slot, "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1));
+void Tarvex::Impl::RaiseSendProgress(int16_t slot, int16_t count, int16_t part,
+                                     const std::u16string& text) {
+  if (send_progress) send_progress(slot, count, part, text);
+}
+
+std::string Tarvex::Impl::DrawReference() {
+  std::uniform_int_distribution<int> byte(0, 255);
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02X", byte(reference_source));
+  return hex;
+}
+
+PartReport Tarvex::Impl::SendDialogue(SlotUse& use, const SubmitPdu& pdu) {
+  SerialPort& port = use.port();
+  const int16_t slot = use.slot();
+  WriteCommand(port, slot, "AT+CMGS=" + std::to_string(pdu.tpdu_octets));
   Deadline deadline(clock, command_timeout_ms, Deadline::kSilence);
   std::string buffer;
   FinalCodeWatch watch;
@@ -98,7 +99,7 @@ PartReport Tarvex::Impl::SendDialogue(SerialPort& port, int16_t slot, const std:
           Filter(slot, buffer, "");
           buffer.clear();
           watch.Reset();
-          std::string data = pdu;
+          std::string data = pdu.hex;
           data += kCtrlZ;
           port.Output(data);
           clock.Sleep(kWriteSettleMs);
@@ -130,16 +131,31 @@ PartReport Tarvex::Impl::SendDialogue(SerialPort& port, int16_t slot, const std:
   return report;
 }
 
-PartReport Tarvex::Impl::SendSingle(SerialPort& port, int16_t slot, const std::string& number,
+PartReport Tarvex::Impl::SendSingle(SlotUse& use, const std::string& number,
                                     const std::u16string& text) {
-  RaiseSendProgress(slot, 1, 1, text);
+  RaiseSendProgress(use.slot(), 1, 1, text);
   SMSSubmit submit;
   submit.PhoneNumber = number;
   submit.MessageText = text;
   submit.Tables = send_tables;
   submit.StatusReportRequest = status_report_request;
-  const std::string pdu = submit.Encode();  // a bad number raises 5 here: nothing written
-  return SendDialogue(port, slot, pdu);
+  const SubmitPdu pdu = submit.Encode();  // a bad number raises 5 here: nothing written
+  return SendDialogue(use, pdu);
+}
+
+PartReport Tarvex::Impl::SendMessagePart(SlotUse& use, const std::string& PhoneNumber,
+                                         const std::string& REFID, const std::u16string& part,
+                                         int16_t Total, int16_t ThisPart) {
+  RaiseSendProgress(use.slot(), Total, ThisPart, part);
+  SMSSubmit submit;
+  submit.PhoneNumber = PhoneNumber;
+  submit.MessageText = part;
+  submit.Tables = send_tables;
+  submit.StatusReportRequest = status_report_request;
+  PartReport report = SendDialogue(use, submit.EncodeLongSMS(REFID, Total, ThisPart));
+  report.part = ThisPart;
+  report.text = part;
+  return report;
 }
 
 std::string SendReport::Result() const {
@@ -188,7 +204,7 @@ void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
   if (parts.size() == 1) {
     report.total = 1;
     report.parts.emplace_back().part = 1;
-    report.parts.back() = impl_->SendSingle(use.port(), ModemID, PhoneNumber, parts[0]);
+    report.parts.back() = impl_->SendSingle(use, PhoneNumber, parts[0]);
     report.parts.back().part = 1;
     report.parts.back().text = parts[0];
     return;
@@ -198,16 +214,18 @@ void Tarvex::SendText(int16_t ModemID, const std::string& PhoneNumber,
   for (int16_t i = 1; i <= report.total; ++i) {
     report.parts.emplace_back().part = i;
     report.parts.back() =
-        SendMessagePart(ModemID, PhoneNumber, reference, parts[i - 1], report.total, i);
+        impl_->SendMessagePart(use, PhoneNumber, reference, parts[i - 1], report.total, i);
     if (report.parts.back().outcome != Answer::kDone) break;
   }
 }
 
 std::string Tarvex::SendMessage(int16_t ModemID, const std::string& PhoneNumber,
                                 std::u16string& MessageText) {
+  // The cut comes first and stays in the caller's variable, also when the
+  // send then fails (a closed port, a bad number, a handler that throws).
+  MessageText = CutToOneMessage(MessageText);
   SendReport report;
   SendText(ModemID, PhoneNumber, MessageText, /*single=*/true, report);
-  MessageText = report.text;
   return report.Result();
 }
 
@@ -219,27 +237,5 @@ std::string Tarvex::SendLongMessage(int16_t ModemID, const std::string& PhoneNum
 }
 
 void Tarvex::SetNationalTables(gsm7::NationalChoice choice) { impl_->national = choice; }
-
-Collection<std::u16string> Tarvex::SplitMessage(const std::u16string& text) {
-  Collection<std::u16string> parts;
-  for (std::u16string& part : SplitForParts(text)) parts.Add(std::move(part));
-  return parts;
-}
-
-PartReport Tarvex::SendMessagePart(int16_t ModemID, const std::string& PhoneNumber,
-                                   const std::string& REFID, const std::u16string& part,
-                                   int16_t Total, int16_t ThisPart) {
-  impl_->RaiseSendProgress(ModemID, Total, ThisPart, part);
-  SMSSubmit submit;
-  submit.PhoneNumber = PhoneNumber;
-  submit.MessageText = part;
-  submit.Tables = impl_->send_tables;
-  submit.StatusReportRequest = impl_->status_report_request;
-  const std::string pdu = submit.EncodeLongSMS(REFID, Total, ThisPart);
-  PartReport report = impl_->SendDialogue(impl_->Port(ModemID), ModemID, pdu);
-  report.part = ThisPart;
-  report.text = part;
-  return report;
-}
 
 }  // namespace tarvex

@@ -34,12 +34,16 @@ std::u16string Repeat(std::u16string_view unit, size_t n) {
 }
 
 // The PDU the encoder makes for "12345": a single message, or one part.
-std::string Pdu(const std::u16string& text, int total = 1, int part = 1,
-                const std::string& ref = "00") {
+SubmitPdu Encoded(const std::u16string& text, int total = 1, int part = 1,
+                  const std::string& ref = "00") {
   SMSSubmit submit;
   submit.PhoneNumber = "12345";
   submit.MessageText = text;
   return total == 1 ? submit.Encode() : submit.EncodeLongSMS(ref, total, part);
+}
+std::string Pdu(const std::u16string& text, int total = 1, int part = 1,
+                const std::string& ref = "00") {
+  return Encoded(text, total, part, ref).hex;
 }
 
 // The reference a written part carries: the one that encodes it exactly.
@@ -57,18 +61,18 @@ class SendTest : public EngineFixture {
   void SetUp() override {
     OpenSlot(1);
     engine().OnSendProgress(
-        [this](int16_t& id, int16_t& count, int16_t& part, std::u16string& text) {
+        [this](int16_t id, int16_t count, int16_t part, const std::u16string& text) {
           events_.push_back({id, count, part, text});
         });
   }
 
-  std::string Command(size_t pdu_chars) {
-    return "AT+CMGS=" + std::to_string(pdu_chars / 2 - 1) + "\r";
+  static std::string Command(const SubmitPdu& pdu) {
+    return "AT+CMGS=" + std::to_string(pdu.tpdu_octets) + "\r";
   }
 
   // One message the modem accepts, whatever its PDU.
-  void ScriptAccepted(size_t pdu_chars) {
-    modem().Expect(Command(pdu_chars)).Reply("\r\n> ");
+  void ScriptAccepted(const SubmitPdu& pdu) {
+    modem().Expect(Command(pdu)).Reply("\r\n> ");
     modem().ExpectAnyWrite().Reply("\r\n+CMGS: 12\r\n").Reply("\r\nOK\r\n");
   }
 
@@ -151,7 +155,7 @@ TEST_F(SendTest, SendMessageCutsToOneMessageAndWritesTheCutBack) {
     SCOPED_TRACE(c.name);
     modem().ClearLog();
     events_.clear();
-    ScriptAccepted(Pdu(c.expected).size());
+    ScriptAccepted(Encoded(c.expected));
     std::u16string text = c.text;
     const int sleeps_before = clock().Sleeps();
     EXPECT_EQ(engine().SendMessage(1, "12345", text), "OK");
@@ -163,8 +167,9 @@ TEST_F(SendTest, SendMessageCutsToOneMessageAndWritesTheCutBack) {
 }
 
 TEST_F(SendTest, BlankNumberRaisesAfterTheEventAndWritesNothing) {
-  std::u16string text = u"Hello";
+  std::u16string text = Repeat(u"a", 200);
   EXPECT_EQ(ErrorOf([&] { engine().SendMessage(1, "   ", text); }), kInvalidArgument);
+  EXPECT_EQ(text, Repeat(u"a", 160));  // the cut stays although the send failed
   EXPECT_EQ(events_.size(), 1u);
   EXPECT_EQ(ErrorOf([&] { engine().SendLongMessage(1, "", Repeat(u"a", 300)); }), kInvalidArgument);
   EXPECT_EQ(events_.size(), 2u);
@@ -193,7 +198,7 @@ TEST_F(SendTest, LongMessagesSplitAtTheirBoundaries) {
     const int total = static_cast<int>(c.parts.size());
     std::vector<Progress> expected_events;
     for (int i = 0; i < total; ++i) {
-      ScriptAccepted(Pdu(c.parts[i], total, i + 1).size());
+      ScriptAccepted(Encoded(c.parts[i], total, i + 1));
       expected_events.push_back(
           {1, static_cast<int16_t>(total), static_cast<int16_t>(i + 1), c.parts[i]});
     }
@@ -213,9 +218,9 @@ TEST_F(SendTest, LongMessagesSplitAtTheirBoundaries) {
 }
 
 TEST_F(SendTest, APartThatIsNotAcceptedEndsTheLongMessage) {
-  const size_t chars = Pdu(Repeat(u"y", 153), 3, 1).size();  // 400 letters: 153 + 153 + 94
-  ScriptAccepted(chars);
-  modem().Expect(Command(chars)).Reply("\r\n> ");
+  const SubmitPdu first = Encoded(Repeat(u"y", 153), 3, 1);  // 400 letters: 153 + 153 + 94
+  ScriptAccepted(first);
+  modem().Expect(Command(first)).Reply("\r\n> ");
   modem().ExpectAnyWrite().Reply("\r\n+CMS ERROR: 38\r\n");
   SendReport report;
   engine().SendText(1, "12345", Repeat(u"y", 400), false, report);
@@ -239,7 +244,7 @@ TEST_F(SendTest, APartThatIsNotAcceptedEndsTheLongMessage) {
 TEST_F(SendTest, NationalTablesGoOnlyWhereAsked) {
   engine().SetNationalTables({gsm7::NationalChoice::kLanguage, 1});
   const std::u16string text = Repeat(u"\u011F", 298);  // two parts through Turkish locking shift
-  for (int i = 0; i < 2; ++i) ScriptAccepted(Pdu(Repeat(u"y", 153), 2, 1).size());
+  for (int i = 0; i < 2; ++i) ScriptAccepted(Encoded(Repeat(u"y", 153), 2, 1));
   EXPECT_EQ(engine().SendLongMessage(1, "12345", text), "OK");
   ExpectScriptMet();
   ASSERT_EQ(events_.size(), 2u);
@@ -253,7 +258,7 @@ TEST_F(SendTest, NationalTablesGoOnlyWhereAsked) {
   }
   modem().ClearLog();
   std::u16string one = u"\u011F";
-  ScriptAccepted(Pdu(one).size());
+  ScriptAccepted(Encoded(one));
   EXPECT_EQ(engine().SendMessage(1, "12345", one), "OK");
   EXPECT_EQ(PdusWritten(), std::vector<std::string>{Pdu(one)});
 }

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "codec/message_entry.h"
 #include "engine/engine_fixture.h"
-#include "engine/text_decode.h"
+#include "engine/message_list.h"
 
 namespace tarvex::testing {
 namespace {
@@ -24,10 +25,6 @@ std::vector<std::string> Items(const Collection<std::string>& c) {
   return items;
 }
 
-std::string Entry(int index, const std::string& pdu) {
-  return std::to_string(index) + "\r\n" + pdu;
-}
-
 // A listing of n messages with indexes first, first+1, ...
 std::string Listing(int first, int n, const std::string& line_end = "\r\n") {
   std::string reply = "\r\n";
@@ -38,14 +35,14 @@ std::string Listing(int first, int n, const std::string& line_end = "\r\n") {
   return reply + "\r\nOK\r\n";
 }
 
-class ReadMessageTest : public EngineFixture {
+class ListingTest : public EngineFixture {
  protected:
   void SetUp() override { OpenSlot(1); }
 };
 
-TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
+TEST_F(ListingTest, ListingsBecomeEntriesInOrder) {
   std::vector<std::string> ten;
-  for (int i = 0; i < 10; ++i) ten.push_back(Entry(1 + i, i % 2 ? kPdu2 : kPdu1));
+  for (int i = 0; i < 10; ++i) ten.push_back(MakeEntry(1 + i, i % 2 ? kPdu2 : kPdu1));
   struct Case {
     const char* name;
     std::string reply;
@@ -56,13 +53,15 @@ TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
     int cms = -1;
   } cases[] = {
       {"ten messages in 16-byte reads", Listing(1, 10), 16, ten},
-      {"indexes of several digits", Listing(12, 2), 4096, {Entry(12, kPdu1), Entry(13, kPdu2)}},
-      {"lines ended by CR alone", Listing(3, 2, "\r"), 4096, {Entry(3, kPdu1), Entry(4, kPdu2)}},
+      {"lines ended by CR alone",
+       Listing(3, 2, "\r"),
+       4096,
+       {MakeEntry(3, kPdu1), MakeEntry(4, kPdu2)}},
       {"notice in the middle",
        "\r\n+CMGL: 1,1,,39\r\n" + kPdu1 + "\r\n\r\n+CMTI: \"SM\",9\r\n+CMGL: 2,1,,39\r\n" + kPdu2 +
            "\r\n\r\nOK\r\n",
        7,
-       {Entry(1, kPdu1), Entry(2, kPdu2)}},
+       {MakeEntry(1, kPdu1), MakeEntry(2, kPdu2)}},
       {"empty storage", "\r\nOK\r\n", 4096, {}},
       {"ERROR", "\r\nERROR\r\n", 4096, {}, Answer::kRefused},
       {"storage refused", "\r\n+CMS ERROR: 321\r\n", 4096, {}, Answer::kRefused, 321},
@@ -87,7 +86,7 @@ TEST_F(ReadMessageTest, ListingsBecomeEntriesInOrder) {
   ExpectScriptMet();
 }
 
-TEST_F(ReadMessageTest, MalformedHeadersRaiseTheirErrors) {
+TEST_F(ListingTest, MalformedHeadersRaiseTheirErrors) {
   struct Case {
     const char* name;
     std::string reply;

@@ -5,8 +5,8 @@
 // a silent modem alike.
 #include <string>
 
+#include "engine/message_list.h"
 #include "engine/tarvex_impl.h"
-#include "engine/text_decode.h"
 
 namespace tarvex {
 

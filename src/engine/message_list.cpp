@@ -1,13 +1,10 @@
-// TextDecode::MessageList: a "+CMGL" listing cut into message entries
-// ("<index>" CR LF "<PDU>"), the input of SMSDeliver.Decode.
-//
-// Only the index of each header is read; the PDU line is passed on
-// unexamined.  The search moves forward through the reply without copying
-// it, so a listing of a thousand messages is cut in one pass.
+#include "engine/message_list.h"
+
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "codec/message_entry.h"
 #include "engine/text_decode.h"
 #include "tarvex/error.h"
 
@@ -16,8 +13,7 @@ namespace {
 
 constexpr auto npos = std::string_view::npos;
 
-// The index text between the header's colon and its first comma, blanks
-// around allowed: 13 when it is no number, 6 beyond 32 bits.
+// The index text between the header's colon and its first comma.
 int32_t ParseIndex(std::string_view s) {
   s = text::TrimBlanks(s);
   bool negative = false;
@@ -69,10 +65,7 @@ Collection<std::string> TextDecode::MessageList(std::string_view Data) {
     // no line break is taken as it is.
     const size_t pdu_start = NextLine(Data, colon);
     const size_t pdu_end = std::min(Data.find_first_of("\r\n", pdu_start), Data.size());
-    std::string entry = std::to_string(index);
-    entry += "\r\n";
-    entry.append(Data.substr(pdu_start, pdu_end - pdu_start));
-    entries.Add(std::move(entry));
+    entries.Add(MakeEntry(index, Data.substr(pdu_start, pdu_end - pdu_start)));
     pos = Data.find("+CMGL:", pdu_start);
   }
   return entries;
