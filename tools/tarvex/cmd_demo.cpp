@@ -369,7 +369,8 @@ int Receive(DemoWorld& world, const std::string& self) {
          "two parts: the second first, 0.4 s apart");
   watch.Follow([&] { return watch.handed() == 2; }, "the two-part message");
 
-  int status = Step(self, {"info", "-m", "1"}, "the watcher holds the port: this goes through it");
+  int status =
+      Step(self, {"info", "-m", "1"}, "the watcher holds the port: this goes through its socket");
   ShowCommand({"kill", "-TERM", std::to_string(watch.pid())}, "stop it: exit 0");
   kill(watch.pid(), SIGTERM);
   watch.Follow([&] { return watch.ended(); }, "its end");
