@@ -461,9 +461,10 @@ int Tour(DemoWorld& world, const std::string& self, bool keep) {
               << "  " << self << " list -m 1 --all --join\n"
               << "  " << self << " send -m 1 " << kLoopbackNumber << " 'Hello again'\n"
               << "  " << self << " ussd -m 1 '*100#'\n"
-              << "  " << self << " watch -m 1 &\n"
+              << "  " << self << " settings\n"
+              << "  " << self << " watch -m 1 &     # hands over the SIM's messages, then waits\n"
               << "  echo 'deliver from=+4915112345678 text=\"Hello\"' > " << world.control() << "\n"
-              << "  " << self << " settings\n\n"
+              << "  kill $!                 # stops the watcher\n\n"
               << "When done:\n  kill " << world.pid() << "; rm -rf " << world.dir()
               << "; unset TARVEX_STATE_DIR\n";
   } else {
