@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "create_object.h"
+#include "wine_test.h"
 #include "tarvex4_idl.h"
 
 namespace tarvex::com::testing {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "config/frm_setting.h"
-#include "create_object.h"
+#include "wine_test.h"
 
 namespace tarvex::com {
 namespace {
