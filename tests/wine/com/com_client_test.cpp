@@ -1,6 +1,7 @@
 // The component as a C++ host sees it: created by ProgID, called through the
 // dual interface's vtable and by name through IDispatch, errors as
-// DISP_E_EXCEPTION with the VB number, events through the connection point.
+// DISP_E_EXCEPTION with the VB number, events through the connection point;
+// and, against the simulated modem, a long message's parts and the listing.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -11,54 +12,18 @@
 namespace tarvex::com::testing {
 namespace {
 
-// A SendProgress sink that records what it was given.
-class ProgressSink : public IDispatch {
- public:
-  struct Event {
-    short modem, count, part;
-    std::wstring text;
-    bool all_by_reference;
-  };
-  std::vector<Event> events;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, __uuidof(__Tarvex))) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                   EXCEPINFO*, UINT*) override {
-    if (id != 1 || params->cArgs != 4) return DISP_E_MEMBERNOTFOUND;
-    VARIANTARG* a = params->rgvarg;  // right to left
-    Event e{};
-    e.all_by_reference = V_VT(&a[3]) == (VT_BYREF | VT_I2) && V_VT(&a[2]) == (VT_BYREF | VT_I2) &&
-                         V_VT(&a[1]) == (VT_BYREF | VT_I2) && V_VT(&a[0]) == (VT_BYREF | VT_BSTR);
-    if (e.all_by_reference) {
-      e.modem = *V_I2REF(&a[3]);
-      e.count = *V_I2REF(&a[2]);
-      e.part = *V_I2REF(&a[1]);
-      e.text = std::wstring(*V_BSTRREF(&a[0]), SysStringLen(*V_BSTRREF(&a[0])));
-    }
-    events.push_back(e);
-    return S_OK;
-  }
-  ULONG refs() const { return refs_; }
-
- private:
-  ULONG refs_ = 1;
-};
+// The connection point of a Tarvex object with `sink` advised to it; the
+// caller unadvises `*cookie` and releases the point.
+IConnectionPoint* Advise(_Tarvex* tarvex, IDispatch* sink, DWORD* cookie) {
+  IConnectionPointContainer* container = nullptr;
+  IConnectionPoint* point = nullptr;
+  tarvex->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
+  EXPECT_HRESULT_SUCCEEDED(container->FindConnectionPoint(__uuidof(__Tarvex), &point));
+  container->Release();
+  EXPECT_HRESULT_SUCCEEDED(point->Advise(sink, cookie));
+  return point;
+}
 
 class ComClient : public ::testing::Test {
  protected:
@@ -112,8 +77,7 @@ TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
   // Cyrillic survives the registry both ways.
   const std::wstring name = L"\x041C\x043E\x0434\x0435\x043C 3";
   HKEY names = MachineKey(L"SOFTWARE\\DevName\\Device");
-  RegSetKeyValueW(names, nullptr, L"dvn3", REG_SZ, name.c_str(),
-                  static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+  WriteText(names, L"dvn3", name);
   short slot = 3;
   BSTR by_vtable = nullptr;
   ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceName(&slot, &by_vtable));
@@ -193,25 +157,30 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
     Call(deliver_, L"Decode", {&entry.v}, &decode);
     ASSERT_HRESULT_SUCCEEDED(decode.hr);
     EXPECT_EQ(entry.Text(), std::wstring(c.entry).substr(std::wstring(c.entry).find(L'\n') + 1));
-    Outcome id, phone, time, text, multi, ref, count, number;
-    Call(deliver_, L"MessageID", {}, &id, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"PhoneNumber", {}, &phone, DISPATCH_PROPERTYGET);
+    const struct {
+      const wchar_t* name;
+      VARTYPE type;
+      std::wstring text;
+    } properties[] = {
+        {L"MessageID", VT_BSTR, c.id},
+        {L"PhoneNumber", VT_BSTR, c.phone},
+        {L"MessageText", VT_BSTR, c.text},
+        {L"MultiPartSMS", VT_BOOL, c.multi ? L"True" : L"False"},
+        {L"MultiPartSMSRef", VT_BSTR, c.ref},
+        {L"MultiPartSMSCount", VT_I2, std::to_wstring(c.count)},
+        {L"MultiPartSMSNumber", VT_I2, std::to_wstring(c.number)},
+    };
+    for (const auto& p : properties) {
+      Outcome got;
+      Call(deliver_, p.name, {}, &got, DISPATCH_PROPERTYGET);
+      EXPECT_EQ(V_VT(&got.result.v), p.type) << p.name;
+      VariantChangeType(&got.result.v, &got.result.v, VARIANT_ALPHABOOL, VT_BSTR);
+      EXPECT_EQ(got.result.Text(), p.text) << p.name;
+    }
+    Outcome time;
     Call(deliver_, L"MessageTime", {}, &time, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"MessageText", {}, &text, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"MultiPartSMS", {}, &multi, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"MultiPartSMSRef", {}, &ref, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"MultiPartSMSCount", {}, &count, DISPATCH_PROPERTYGET);
-    Call(deliver_, L"MultiPartSMSNumber", {}, &number, DISPATCH_PROPERTYGET);
-    EXPECT_EQ(id.result.Text(), c.id);
-    EXPECT_EQ(phone.result.Text(), c.phone);
     EXPECT_EQ(V_VT(&time.result.v), VT_DATE);
     EXPECT_NEAR(V_DATE(&time.result.v), expected_time, 1e-6);
-    EXPECT_EQ(text.result.Text(), c.text);
-    EXPECT_EQ(V_VT(&multi.result.v), VT_BOOL);
-    EXPECT_EQ(V_BOOL(&multi.result.v), c.multi ? VARIANT_TRUE : VARIANT_FALSE);
-    EXPECT_EQ(ref.result.Text(), c.ref);
-    EXPECT_EQ(V_I2(&count.result.v), c.count);
-    EXPECT_EQ(V_I2(&number.result.v), c.number);
   }
   // A property write by value, read back through the vtable.
   Var changed(L"42");
@@ -225,12 +194,6 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
 }
 
 TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
-  IConnectionPointContainer* container = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      tarvex_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
-  IConnectionPoint* point = nullptr;
-  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
-  ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(__uuidof(__Tarvex), &point));
   IProvideClassInfo2* class_info = nullptr;
   ASSERT_HRESULT_SUCCEEDED(
       tarvex_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&class_info)));
@@ -241,7 +204,7 @@ TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
 
   ProgressSink sink;
   DWORD cookie = 0;
-  ASSERT_HRESULT_SUCCEEDED(point->Advise(&sink, &cookie));
+  IConnectionPoint* point = Advise(tarvex_, &sink, &cookie);
   EXPECT_EQ(cookie, 1u);
   IEnumConnections* connections = nullptr;
   ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(&connections));
@@ -254,27 +217,21 @@ TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
   connections->Release();
 
   // The event comes before the port is used, so even a closed slot raises it.
-  short slot = 2;
-  BSTR number = SysAllocString(L"+31612345678");
-  BSTR text = SysAllocString(L"Hello");
-  BSTR result = nullptr;
-  tarvex_->SendMessage(&slot, &number, &text, &result);
+  Var slot(short{2}), number(L"+31612345678"), text(L"Hello");
+  Outcome sent;
+  Call(tarvex_, L"SendMessage", {&slot.v, &number.v, &text.v}, &sent);
   ASSERT_EQ(sink.events.size(), 1u);
   EXPECT_TRUE(sink.events[0].all_by_reference);
   EXPECT_EQ(sink.events[0].modem, 2);
   EXPECT_EQ(sink.events[0].count, 1);
   EXPECT_EQ(sink.events[0].part, 1);
   EXPECT_EQ(sink.events[0].text, L"Hello");
-  SysFreeString(number);
-  SysFreeString(text);
-  SysFreeString(result);
 
   EXPECT_EQ(point->Unadvise(cookie + 7), CONNECT_E_NOCONNECTION);
   EXPECT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
   EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(sink.refs(), 1u);
   point->Release();
-  container->Release();
 }
 
 TEST(Collection, ItemsCountEnumerationAndErrors) {
@@ -397,6 +354,48 @@ TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
   object->Release();
   EXPECT_EQ(can_unload(), S_OK);
   FreeLibrary(module);
+}
+
+TEST_F(ComClient, LongMessagePartsAndTheListingThroughTheModem) {
+  if (ModemPort() == 0) GTEST_SKIP() << "no simulated modem (TARVEX_TEST_COM)";
+  ModemSlot slot_settings;
+  ProgressSink sink;
+  DWORD cookie = 0;
+  IConnectionPoint* point = Advise(tarvex_, &sink, &cookie);
+  short slot = 1;
+  VARIANT_BOOL opened = VARIANT_FALSE;
+  ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceOpen(&slot, &opened));
+  ASSERT_EQ(opened, VARIANT_TRUE);
+  Var number(L"+15550100"), text(std::wstring(153, L'x') + std::wstring(153, L'y') + L"z");
+  // By name, with the arguments a script passes.
+  Var slot_arg(short{1}), inbox_arg(short{ibxNewMessage});
+  Outcome sent;
+  Call(tarvex_, L"SendLongMessage", {&slot_arg.v, &number.v, &text.v}, &sent);
+  EXPECT_EQ(sent.result.Text(), L"OK") << sent.description;
+  ASSERT_EQ(sink.events.size(), 3u);
+  for (short part = 1; part <= 3; ++part) {
+    EXPECT_EQ(sink.events[part - 1].count, 3);
+    EXPECT_EQ(sink.events[part - 1].part, part);
+  }
+  EXPECT_EQ(sink.events.back().text, L"z");
+
+  // The simulator's demo inbox (five) and the three parts just sent; the last
+  // one decodes to the last part's text.
+  Outcome listing, count, last, decode, decoded;
+  Call(tarvex_, L"ReadMessage", {&slot_arg.v, &inbox_arg.v}, &listing);
+  ASSERT_EQ(V_VT(&listing.result.v), VT_DISPATCH) << listing.description;
+  IDispatch* entries = V_DISPATCH(&listing.result.v);
+  Call(entries, L"Count", {}, &count, DISPATCH_PROPERTYGET);
+  EXPECT_EQ(V_I4(&count.result.v), 8);
+  Call(entries, L"Item", {&count.result.v}, &last);
+  Call(deliver_, L"Decode", {&last.result.v}, &decode);
+  Call(deliver_, L"MessageText", {}, &decoded, DISPATCH_PROPERTYGET);
+  EXPECT_EQ(decoded.result.Text(), L"z");
+  VARIANT_BOOL closed = VARIANT_FALSE;
+  tarvex_->DeviceClose(&slot, &closed);
+  EXPECT_EQ(closed, VARIANT_TRUE);
+  point->Unadvise(cookie);
+  point->Release();
 }
 
 }  // namespace

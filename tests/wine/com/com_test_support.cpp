@@ -58,18 +58,40 @@ int ErrorNumber(HRESULT hr) {
   return (static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u ? (hr & 0xFFFF) : -1;
 }
 
+HRESULT ProgressSink::QueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+      IsEqualIID(iid, __uuidof(__Tarvex))) {
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT ProgressSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                             EXCEPINFO*, UINT*) {
+  if (id != 1 || params->cArgs != 4) return DISP_E_MEMBERNOTFOUND;
+  VARIANTARG* a = params->rgvarg;  // right to left
+  Event e{};
+  e.all_by_reference = V_VT(&a[3]) == (VT_BYREF | VT_I2) && V_VT(&a[2]) == (VT_BYREF | VT_I2) &&
+                       V_VT(&a[1]) == (VT_BYREF | VT_I2) && V_VT(&a[0]) == (VT_BYREF | VT_BSTR);
+  if (e.all_by_reference) {
+    e = {*V_I2REF(&a[3]), *V_I2REF(&a[2]), *V_I2REF(&a[1]),
+         std::wstring(*V_BSTRREF(&a[0]), SysStringLen(*V_BSTRREF(&a[0]))), true};
+  }
+  events.push_back(e);
+  return S_OK;
+}
+
 short ModemPort() {
   const char* port = std::getenv("TARVEX_TEST_COM");
   return port ? static_cast<short>(std::atoi(port)) : 0;
 }
 
 ModemSlot::ModemSlot() {
-  const std::wstring port = std::to_wstring(ModemPort());
-  const std::wstring baud = L"115200";
-  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvp1", REG_SZ, port.c_str(),
-                  static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
-  RegSetKeyValueW(MachineKey(kRoute), nullptr, L"dvb1", REG_SZ, baud.c_str(),
-                  static_cast<DWORD>((baud.size() + 1) * sizeof(wchar_t)));
+  WriteText(MachineKey(kRoute), L"dvp1", std::to_wstring(ModemPort()));
+  WriteText(MachineKey(kRoute), L"dvb1", L"115200");
 }
 
 ModemSlot::~ModemSlot() {

@@ -1,7 +1,7 @@
 // What the COM client tests share: an apartment per test program, calls by
-// name through IDispatch as a script host makes them, and the slot that the
-// modem simulator serves (TARVEX_TEST_COM names its COM port; tests that
-// need a modem skip without it).
+// name through IDispatch as a script host makes them, a SendProgress sink,
+// and the slot that the modem simulator serves (TARVEX_TEST_COM names its
+// COM port; tests that need a modem skip without it).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "create_object.h"
 #include "tarvex4_idl.h"
+#include "wine_test.h"
 
 namespace tarvex::com::testing {
 
@@ -59,6 +59,32 @@ void Call(IDispatch* object, const wchar_t* name, const std::vector<VARIANT*>& a
           WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
 // The VB error number a failed call carries (0x800A0000 + n), or -1.
 int ErrorNumber(HRESULT hr);
+
+// A SendProgress sink that records what it was given; the test owns it.
+class ProgressSink : public IDispatch {
+ public:
+  struct Event {
+    short modem, count, part;
+    std::wstring text;
+    bool all_by_reference;
+  };
+  std::vector<Event> events;
+  ULONG refs() const { return refs_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO*, UINT*) override;
+
+ private:
+  ULONG refs_ = 1;
+};
 
 // The COM port the simulator serves, 0 without one.
 short ModemPort();

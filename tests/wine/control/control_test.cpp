@@ -70,6 +70,16 @@ std::vector<uint32_t> FacePixels(SIZE* size) {
   return pixels;
 }
 
+// How many of the canvas's pixels differ from expected(x, y).
+template <typename F>
+int WrongPixels(const Canvas& canvas, F expected) {
+  int wrong = 0;
+  for (int y = 0; y < canvas.height; ++y) {
+    for (int x = 0; x < canvas.width; ++x) wrong += canvas.At(x, y) != expected(x, y);
+  }
+  return wrong;
+}
+
 bool Same(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
 
 RECT InParent(HWND window) {
@@ -205,16 +215,12 @@ TEST_F(Control, DrawsItsFaceAtTheRectangleGivenAndPaintsItInItsWindow) {
                           c.top + c.scale * face_size.cy};
     ASSERT_HRESULT_SUCCEEDED(As<IViewObject>()->Draw(
         DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0));
-    int wrong = 0;
-    for (int y = 0; y < canvas.height; ++y) {
-      for (int x = 0; x < canvas.width; ++x) {
-        const bool inside =
-            x >= bounds.left && x < bounds.right && y >= bounds.top && y < bounds.bottom;
-        wrong += canvas.At(x, y) !=
-                 (inside ? face[(y - c.top) / c.scale * face_size.cx + (x - c.left) / c.scale]
-                         : kUntouched);
-      }
-    }
+    const int wrong = WrongPixels(canvas, [&](int x, int y) {
+      const bool inside =
+          x >= bounds.left && x < bounds.right && y >= bounds.top && y < bounds.bottom;
+      return inside ? face[(y - c.top) / c.scale * face_size.cx + (x - c.left) / c.scale]
+                    : kUntouched;
+    });
     EXPECT_EQ(wrong, 0) << "scale " << c.scale << " at " << c.left << "," << c.top;
   }
 
@@ -229,13 +235,9 @@ TEST_F(Control, DrawsItsFaceAtTheRectangleGivenAndPaintsItInItsWindow) {
   ReleaseDC(window, window_dc);
   const COLORREF button = GetSysColor(COLOR_BTNFACE);
   const uint32_t button_rgb = GetRValue(button) << 16 | GetGValue(button) << 8 | GetBValue(button);
-  int wrong = 0;
-  for (int y = 0; y < size.cy; ++y) {
-    for (int x = 0; x < size.cx; ++x) {
-      const bool on_face = x < face_size.cx && y < face_size.cy;
-      wrong += painted.At(x, y) != (on_face ? face[y * face_size.cx + x] : button_rgb);
-    }
-  }
+  const int wrong = WrongPixels(painted, [&](int x, int y) {
+    return x < face_size.cx && y < face_size.cy ? face[y * face_size.cx + x] : button_rgb;
+  });
   EXPECT_EQ(wrong, 0);
 }
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "create_object.h"
 #include "tarvex4_idl.h"
+#include "wine_test.h"
 
 namespace tarvex::com::testing {
 namespace {

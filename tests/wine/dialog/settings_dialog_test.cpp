@@ -16,13 +16,12 @@
 #include <cwchar>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/frm_setting.h"
-#include "create_object.h"
+#include "wine_test.h"
 
 namespace tarvex::com {
 namespace {
@@ -48,17 +47,8 @@ void OpenDialog() {
   CoUninitialize();
 }
 
-std::optional<std::wstring> Stored(HKEY root, const wchar_t* key, const wchar_t* name) {
-  wchar_t text[256];
-  DWORD size = sizeof text;
-  if (RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, text, &size)) return std::nullopt;
-  return text;
-}
-
-void Store(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-  RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(),
-                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
+using testing::ReadText;
+using testing::WriteText;
 
 struct Place {
   HKEY root;
@@ -68,9 +58,9 @@ struct Place {
 // Where an Apply on slot 2 writes.
 const HKEY kRouteKey = testing::MachineKey(kRoute);
 const HKEY kDeviceKey = testing::MachineKey(kDevice);
-const Place kSlot2[] = {{kRouteKey, nullptr, L"dvp2"},
-                        {kRouteKey, nullptr, L"dvb2"},
-                        {kDeviceKey, nullptr, L"dvn2"},
+const Place kSlot2[] = {{kRouteKey, L"", L"dvp2"},
+                        {kRouteKey, L"", L"dvb2"},
+                        {kDeviceKey, L"", L"dvn2"},
                         {HKEY_CURRENT_USER, kUser, L"Port"},
                         {HKEY_CURRENT_USER, kUser, L"BaudRate"}};
 // Slot 2's values as they were (with whatever type they had), put back when
@@ -246,7 +236,7 @@ TEST(SettingsDialog, AppliesAndRemovesASlotThroughBothStores) {
     SendMessageW(Item(kCmdApply), BM_CLICK, 0, 0);
     const std::wstring applied[] = {L"3", L"115200", name, L"3", L"115200"};
     for (size_t i = 0; i < std::size(kSlot2); ++i) {
-      EXPECT_EQ(Stored(kSlot2[i].root, kSlot2[i].key, kSlot2[i].name), applied[i]) << i;
+      EXPECT_EQ(ReadText(kSlot2[i].root, kSlot2[i].key, kSlot2[i].name), applied[i]) << i;
     }
     EXPECT_EQ(Text(kTxtDeviceName), name);
     EXPECT_TRUE(Enabled(kCmdRemove));
@@ -262,7 +252,7 @@ TEST(SettingsDialog, AppliesAndRemovesASlotThroughBothStores) {
 
     Key(WM_SYSCHAR, 'r', 1 << 29);  // Alt+R
     Settle();
-    for (const Place& p : kSlot2) EXPECT_FALSE(Stored(p.root, p.key, p.name)) << p.name;
+    for (const Place& p : kSlot2) EXPECT_FALSE(ReadText(p.root, p.key, p.name)) << p.name;
     EXPECT_EQ(Selection(kCboModemID), 1);
     EXPECT_EQ(Selection(kCboCommPort), CB_ERR);
     EXPECT_EQ(Selection(kCboBaudRate), CB_ERR);
@@ -286,9 +276,9 @@ int Pixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
   Scratch scratch;
   // As a 32-bit host stores them; the dialog of either size shows them.
-  Store(kRouteKey, nullptr, L"dvp2", L"COM3");
-  Store(kRouteKey, nullptr, L"dvb2", L"115200");
-  Store(kDeviceKey, nullptr, L"dvn2", L"  Склад 7 ");
+  WriteText(kRouteKey, L"dvp2", L"COM3");
+  WriteText(kRouteKey, L"dvb2", L"115200");
+  WriteText(kDeviceKey, L"dvn2", L"  Склад 7 ");
   RunDialog([] {
     HDC screen = GetDC(nullptr);
     const int dpi_x = GetDeviceCaps(screen, LOGPIXELSX), dpi_y = GetDeviceCaps(screen, LOGPIXELSY);
@@ -331,7 +321,7 @@ TEST(SettingsDialog, OpensAsLaidOutAndFindsNoPortForAStoredComName) {
     EXPECT_FALSE(Enabled(kCmdApply));
     Key(WM_KEYDOWN, VK_ESCAPE, 1);
   });
-  EXPECT_EQ(Stored(kRouteKey, nullptr, L"dvp2"), L"COM3");
+  EXPECT_EQ(ReadText(kRouteKey, L"", L"dvp2"), L"COM3");
 }
 
 }  // namespace

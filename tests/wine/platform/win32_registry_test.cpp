@@ -1,5 +1,6 @@
 // The registry seam over the real (Wine's) registry, checked against what the
-// wide calls see, under a scratch key of HKEY_CURRENT_USER that is removed again.
+// wide calls see, under a scratch key of HKEY_CURRENT_USER that is removed
+// again; and the settings store through it, in the machine's 32-bit view.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "platform/win32/win32_platform.h"
 #include "tarvex/mdl_public.h"
 #include "tarvex/t_registry.h"
+#include "wine_test.h"
 
 namespace tarvex::win32 {
 namespace {
@@ -30,39 +32,6 @@ Bytes Raw(std::wstring_view text) {
 
 // The UTF-16 units with their NUL, as a proper REG_SZ holds them.
 Bytes RawZ(const wchar_t* text) { return Raw({text, wcslen(text) + 1}); }
-
-// Sends the two roots to keys below the scratch key, so the settings store's
-// fixed paths land where the test can look and clean up.
-class ScratchRoots : public RegistryBackend {
- public:
-  ScratchRoots(RegistryBackend& inner, RegHandle machine, RegHandle user)
-      : inner_(inner), machine_(machine), user_(user) {}
-  RegStatus OpenKey(RegHandle p, const std::string& path, RegHandle* r) override {
-    return inner_.OpenKey(Map(p), path, r);
-  }
-  RegStatus CreateKey(RegHandle p, const std::string& path, RegHandle* r) override {
-    return inner_.CreateKey(Map(p), path, r);
-  }
-  RegStatus QueryValue(RegHandle k, const std::string& n, uint32_t* t, uint8_t* d,
-                       uint32_t* s) override {
-    return inner_.QueryValue(Map(k), n, t, d, s);
-  }
-  RegStatus SetValue(RegHandle k, const std::string& n, uint32_t t, const uint8_t* d,
-                     uint32_t s) override {
-    return inner_.SetValue(Map(k), n, t, d, s);
-  }
-  RegStatus DeleteValue(RegHandle k, const std::string& n) override {
-    return inner_.DeleteValue(Map(k), n);
-  }
-  RegStatus CloseKey(RegHandle k) override { return Map(k) == k ? inner_.CloseKey(k) : 0; }
-
- private:
-  RegHandle Map(RegHandle h) const {
-    return h == kRegLocalMachine ? machine_ : h == kRegCurrentUser ? user_ : h;
-  }
-  RegistryBackend& inner_;
-  RegHandle machine_, user_;
-};
 
 class Win32RegistryTest : public ::testing::Test {
  protected:
@@ -136,6 +105,7 @@ TEST_F(Win32RegistryTest, ValuesCrossAsUtf8AndAreStoredAsTheWideCallsExpect) {
       {"dword", L"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, {0x78, 0x56, 0x34, 0x12}},
       {"", L"", REG_MULTI_SZ, Raw({L"a\0b\0", 5}), Raw({L"a\0b\0", 5})},
   };
+  std::vector<std::string> written, listed;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(reg_.SetValue(Scratch(), c.name, c.type, c.seam.data(),
@@ -143,7 +113,18 @@ TEST_F(Win32RegistryTest, ValuesCrossAsUtf8AndAreStoredAsTheWideCallsExpect) {
               kRegSuccess);
     EXPECT_EQ(Stored(L"", c.wide_name), Typed(c.type, c.stored));
     EXPECT_EQ(Read(Scratch(), c.name), Typed(c.type, c.seam));
+    written.push_back(std::string(c.name) + "=" + Typed(c.type, c.seam));
   }
+  // Enumeration lists every value, as the seam writes it.
+  std::string name;
+  uint32_t type = 0;
+  Bytes data;
+  for (uint32_t i = 0; reg_.EnumValue(Scratch(), i, &name, &type, &data) == kRegSuccess; ++i) {
+    listed.push_back(name + "=" + Typed(type, data));
+  }
+  std::sort(written.begin(), written.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, written);
   // Text another program stored without its NUL, or with no bytes at all.
   Store(L"bare", REG_SZ, Raw(L"Ελλάδα"));
   EXPECT_EQ(Read(Scratch(), "bare"), Typed(REG_SZ, Utf8z("Ελλάδα")));
@@ -197,51 +178,37 @@ TEST_F(Win32RegistryTest, KeysRootsMissingThingsAndDeletion) {
   EXPECT_EQ(reg_.CloseKey(0), kRegInvalidHandle);
 }
 
-TEST_F(Win32RegistryTest, EnumerationListsEveryValue) {
-  Store(L"Порт", REG_SZ, RawZ(L"COM5"));
-  Store(L"raw", REG_BINARY, {1, 2, 3});
-  std::vector<std::string> seen;
-  std::string name;
-  uint32_t type = 0;
-  Bytes data;
-  for (uint32_t i = 0; reg_.EnumValue(Scratch(), i, &name, &type, &data) == kRegSuccess; ++i) {
-    seen.push_back(name + "=" + Typed(type, data));
-  }
-  std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{"raw=" + Typed(REG_BINARY, {1, 2, 3}),
-                                            "Порт=" + Typed(REG_SZ, Utf8z("COM5"))}));
-}
-
-TEST_F(Win32RegistryTest, SettingsStoreWorksThroughIt) {
-  RegHandle machine = 0, user = 0;
-  ASSERT_EQ(reg_.CreateKey(Scratch(), "HKLM", &machine), kRegSuccess);
-  ASSERT_EQ(reg_.CreateKey(Scratch(), "HKCU", &user), kRegSuccess);
-  ScratchRoots roots(reg_, machine, user);
-
-  // Slot 1 as the settings dialog leaves it.
+// The machine's slots live in the 32-bit view, where hosts of both sizes
+// find them; slot 9 is this test's, removed again.
+TEST_F(Win32RegistryTest, SettingsStoreWorksThroughItInTheMachines32BitView) {
   RegHandle key = 0;
-  ASSERT_EQ(reg_.CreateKey(machine, mdlPublic::kRouteKey, &key), kRegSuccess);
-  reg_.SetValue(key, "dvp1", REG_SZ, Utf8z("5").data(), 2);
-  const uint8_t baud[4] = {0x80, 0x25, 0, 0};
-  reg_.SetValue(key, "dvb1", REG_BINARY, baud, 4);
+  ASSERT_EQ(reg_.CreateKey(kRegLocalMachine, mdlPublic::kRouteKey, &key), kRegSuccess);
+  reg_.SetValue(key, "dvp9", REG_SZ, Utf8z("5").data(), 2);
+  const uint8_t baud[4] = {0x80, 0x25, 0, 0};  // as the settings dialog leaves it
+  reg_.SetValue(key, "dvb9", REG_BINARY, baud, 4);
   reg_.CloseKey(key);
-  TRegistry store(roots);
-  store.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn1", "Μόντεμ ένα");
-  EXPECT_EQ(mdlPublic::GetPortSetting(roots, 1), "5");
-  EXPECT_EQ(mdlPublic::GetBaudRateSetting(roots, 1), "9600");
-  EXPECT_EQ(mdlPublic::GetDeviceNameSetting(roots, 1), "Μόντεμ ένα");
-  EXPECT_EQ(Stored(L"HKLM\\SOFTWARE\\DevName\\Device", L"dvn1"),
-            Typed(REG_SZ, RawZ(L"Μόντεμ ένα")));
+  TRegistry store(reg_);
+  store.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn9", "Μόντεμ ένα");
+  EXPECT_EQ(mdlPublic::GetPortSetting(reg_, 9), "5");
+  EXPECT_EQ(mdlPublic::GetBaudRateSetting(reg_, 9), "9600");
+  EXPECT_EQ(mdlPublic::GetDeviceNameSetting(reg_, 9), "Μόντεμ ένα");
+  const HKEY route = com::testing::MachineKey(L"SOFTWARE\\Clients\\Route");
+  const HKEY names = com::testing::MachineKey(L"SOFTWARE\\DevName\\Device");
+  EXPECT_EQ(com::testing::ReadText(names, L"", L"dvn9"), L"Μόντεμ ένα");
+  EXPECT_EQ(com::testing::ReadText(route, L"", L"dvp9"), L"5");
+  for (auto [where, name] : {std::pair{route, L"dvp9"}, {route, L"dvb9"}, {names, L"dvn9"}}) {
+    RegDeleteKeyValueW(where, nullptr, name);
+  }
 
   // Deleting goes through OpenKey: its handle must allow writing.
-  RegistryUserSettings settings(roots);
+  RegistryUserSettings settings(reg_);
   settings.SaveSetting("Тарвекс", "Модем", "Имя", "Второй");
-  const std::wstring section = L"HKCU\\Software\\VB and VBA Program Settings\\Тарвекс\\Модем";
-  EXPECT_EQ(Stored(section, L"Имя"), Typed(REG_SZ, RawZ(L"Второй")));
+  const std::wstring app = L"Software\\VB and VBA Program Settings\\Тарвекс";
+  EXPECT_EQ(com::testing::ReadText(HKEY_CURRENT_USER, app + L"\\Модем", L"Имя"), L"Второй");
   settings.DeleteSetting("Тарвекс", "Модем", "Имя");
-  EXPECT_EQ(Stored(section, L"Имя"), "missing");
-  reg_.CloseKey(machine);
-  reg_.CloseKey(user);
+  EXPECT_EQ(com::testing::ReadText(HKEY_CURRENT_USER, app + L"\\Модем", L"Имя"), std::nullopt);
+  RegDeleteTreeW(HKEY_CURRENT_USER, app.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, app.c_str());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 struct ImplRef {
   std::wstring name;
@@ -101,20 +104,6 @@ void Fail(const wchar_t* format, ...) {
   va_end(args);
 }
 
-template <typename T>
-struct Com {
-  T* p = nullptr;
-  Com() = default;
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
-  ~Com() {
-    if (p) p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
-
 struct Bstr {
   BSTR b = nullptr;
   ~Bstr() { SysFreeString(b); }
@@ -134,9 +123,9 @@ std::wstring TypeName(ITypeInfo* info) {
 }
 
 std::wstring RefName(ITypeInfo* from, HREFTYPE ref) {
-  Com<ITypeInfo> target;
+  ComPtr<ITypeInfo> target;
   if (FAILED(from->GetRefTypeInfo(ref, &target))) return L"";
-  return TypeName(target.p);
+  return TypeName(target.Get());
 }
 
 const wchar_t* KindName(TYPEKIND kind) {
@@ -166,32 +155,6 @@ struct AttrGuard {
     if (attr) info->ReleaseTypeAttr(attr);
   }
 };
-
-// Every member is readable and every type it names is there.
-void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
-  for (UINT f = 0; f < attr.cFuncs; ++f) {
-    FUNCDESC* func = nullptr;
-    if (FAILED(info->GetFuncDesc(f, &func))) {
-      Fail(L"%ls: function %u unreadable", owner.c_str(), f);
-      continue;
-    }
-    const std::wstring where = owner + L" function " + std::to_wstring(f);
-    CheckTypeRefs(info, func->elemdescFunc.tdesc, where);
-    for (SHORT p = 0; p < func->cParams; ++p) {
-      CheckTypeRefs(info, func->lprgelemdescParam[p].tdesc, where);
-    }
-    info->ReleaseFuncDesc(func);
-  }
-  for (UINT v = 0; v < attr.cVars; ++v) {
-    VARDESC* var = nullptr;
-    if (FAILED(info->GetVarDesc(v, &var))) {
-      Fail(L"%ls: variable %u unreadable", owner.c_str(), v);
-      continue;
-    }
-    CheckTypeRefs(info, var->elemdescVar.tdesc, owner + L" variable " + std::to_wstring(v));
-    info->ReleaseVarDesc(var);
-  }
-}
 
 std::vector<ImplRef> ImplTypes(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
   std::vector<ImplRef> out;
@@ -227,37 +190,28 @@ void CheckFindName(ITypeLib* lib, const std::wstring& name, ITypeInfo* owner, ME
   if (!matched) Fail(L"FindName(%ls) does not lead to %ls", name.c_str(), TypeName(owner).c_str());
 }
 
-void CheckMemberNames(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr) {
+// Every member is readable, every type it names is there, every function's
+// name (and its parameters' names) maps back to its DISPID, and, with
+// `find_names`, the library's name lookups lead to each member.
+void CheckMembers(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner,
+                  bool find_names) {
   for (UINT f = 0; f < attr.cFuncs; ++f) {
     FUNCDESC* func = nullptr;
-    if (FAILED(info->GetFuncDesc(f, &func))) continue;
-    Bstr name;
-    info->GetDocumentation(func->memid, &name.b, nullptr, nullptr, nullptr);
-    CheckFindName(lib, name.str(), info, func->memid);
-    info->ReleaseFuncDesc(func);
-  }
-  for (UINT v = 0; v < attr.cVars; ++v) {
-    VARDESC* var = nullptr;
-    if (FAILED(info->GetVarDesc(v, &var))) continue;
-    Bstr name;
-    info->GetDocumentation(var->memid, &name.b, nullptr, nullptr, nullptr);
-    CheckFindName(lib, name.str(), info, var->memid);
-    info->ReleaseVarDesc(var);
-  }
-}
-
-// Every function name (and its parameters' names) maps back to its DISPID.
-void CheckIdsOfNames(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& owner) {
-  for (UINT f = 0; f < attr.cFuncs; ++f) {
-    FUNCDESC* func = nullptr;
-    if (FAILED(info->GetFuncDesc(f, &func))) continue;
+    if (FAILED(info->GetFuncDesc(f, &func))) {
+      Fail(L"%ls: function %u unreadable", owner.c_str(), f);
+      continue;
+    }
+    const std::wstring where = owner + L" function " + std::to_wstring(f);
+    CheckTypeRefs(info, func->elemdescFunc.tdesc, where);
+    for (SHORT p = 0; p < func->cParams; ++p) {
+      CheckTypeRefs(info, func->lprgelemdescParam[p].tdesc, where);
+    }
     BSTR names[64] = {};
     UINT count = 0;
     info->GetNames(func->memid, names, 64, &count);
     if (count) {
-      std::vector<LPOLESTR> ask(names, names + count);
       std::vector<MEMBERID> ids(count, 0);
-      HRESULT hr = info->GetIDsOfNames(ask.data(), count, ids.data());
+      HRESULT hr = info->GetIDsOfNames(names, count, ids.data());
       if (FAILED(hr) || ids[0] != func->memid)
         Fail(L"%ls: GetIDsOfNames(%ls) gives 0x%lx (hr 0x%lx)", owner.c_str(), names[0],
              static_cast<unsigned long>(ids[0]), static_cast<unsigned long>(hr));
@@ -265,9 +219,22 @@ void CheckIdsOfNames(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& 
         if (ids[n] != static_cast<MEMBERID>(n - 1))
           Fail(L"%ls.%ls: parameter %ls at %ld", owner.c_str(), names[0], names[n],
                static_cast<long>(ids[n]));
+      if (find_names) CheckFindName(lib, names[0], info, func->memid);
     }
     for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
     info->ReleaseFuncDesc(func);
+  }
+  for (UINT v = 0; v < attr.cVars; ++v) {
+    VARDESC* var = nullptr;
+    if (FAILED(info->GetVarDesc(v, &var))) {
+      Fail(L"%ls: variable %u unreadable", owner.c_str(), v);
+      continue;
+    }
+    CheckTypeRefs(info, var->elemdescVar.tdesc, owner + L" variable " + std::to_wstring(v));
+    Bstr name;
+    info->GetDocumentation(var->memid, &name.b, nullptr, nullptr, nullptr);
+    if (find_names) CheckFindName(lib, name.str(), info, var->memid);
+    info->ReleaseVarDesc(var);
   }
 }
 
@@ -276,17 +243,17 @@ void CheckIdsOfNames(ITypeInfo* info, const TYPEATTR& attr, const std::wstring& 
 void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const std::wstring& name,
                    WORD stored) {
   HREFTYPE ref = 0;
-  Com<ITypeInfo> half;
+  ComPtr<ITypeInfo> half;
   if (FAILED(info->GetRefTypeOfImplType(-1, &ref)) || FAILED(info->GetRefTypeInfo(ref, &half))) {
     Fail(L"%ls: no interface half", name.c_str());
     return;
   }
-  AttrGuard ha(half.p);
+  AttrGuard ha(half.Get());
   if (!ha.attr) {
     Fail(L"%ls: interface half unreadable", name.c_str());
     return;
   }
-  ImplTypes(half.p, *ha.attr, name + L" (interface)");
+  ImplTypes(half.Get(), *ha.attr, name + L" (interface)");
   if (ha.attr->typekind != TKIND_INTERFACE)
     Fail(L"%ls: interface half is a %ls", name.c_str(), KindName(ha.attr->typekind));
   if (ha.attr->wTypeFlags != stored)
@@ -294,20 +261,18 @@ void CheckDualHalf(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, const s
   if (ha.attr->guid != attr.guid || ha.attr->wMajorVerNum != attr.wMajorVerNum ||
       ha.attr->wMinorVerNum != attr.wMinorVerNum)
     Fail(L"%ls: interface half has another GUID or version", name.c_str());
-  CheckMembers(half.p, *ha.attr, name + L" (interface)");
-  CheckIdsOfNames(half.p, *ha.attr, name + L" (interface)");
   // The interface half lists only the dual's own members, which are what
   // the library's name lookups know.
-  CheckMemberNames(lib, half.p, *ha.attr);
+  CheckMembers(lib, half.Get(), *ha.attr, name + L" (interface)", true);
 }
 
 void CheckParamTypes(ITypeLib* lib) {
   for (const auto& want : kParamTypes) {
     std::wstring found;
     for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
-      Com<ITypeInfo> info;
-      if (FAILED(lib->GetTypeInfo(i, &info)) || TypeName(info.p) != want.type) continue;
-      AttrGuard a(info.p);
+      ComPtr<ITypeInfo> info;
+      if (FAILED(lib->GetTypeInfo(i, &info)) || TypeName(info.Get()) != want.type) continue;
+      AttrGuard a(info.Get());
       for (UINT f = 0; a.attr && f < a.attr->cFuncs; ++f) {
         FUNCDESC* func = nullptr;
         if (FAILED(info->GetFuncDesc(f, &func))) continue;
@@ -317,7 +282,7 @@ void CheckParamTypes(ITypeLib* lib) {
           const TYPEDESC* desc = want.param < 0 ? &func->elemdescFunc.tdesc
                                                 : &func->lprgelemdescParam[want.param].tdesc;
           while (desc->vt == VT_PTR) desc = desc->lptdesc;
-          if (desc->vt == VT_USERDEFINED) found = RefName(info.p, desc->hreftype);
+          if (desc->vt == VT_USERDEFINED) found = RefName(info.Get(), desc->hreftype);
         }
         info->ReleaseFuncDesc(func);
       }
@@ -344,33 +309,31 @@ void CheckLibrary(ITypeLib* lib) {
   UINT count = lib->GetTypeInfoCount();
   if (count != kTypes.size()) Fail(L"%u types, not %zu", count, kTypes.size());
   for (UINT i = 0; i < count; ++i) {
-    Com<ITypeInfo> info;
+    ComPtr<ITypeInfo> info;
     if (FAILED(lib->GetTypeInfo(i, &info))) {
       Fail(L"[%u] unreadable", i);
       continue;
     }
-    AttrGuard a(info.p);
+    AttrGuard a(info.Get());
     if (!a.attr) {
       Fail(L"[%u] attributes unreadable", i);
       continue;
     }
     const TYPEATTR& attr = *a.attr;
-    std::wstring name = TypeName(info.p);
-    std::vector<ImplRef> impls = ImplTypes(info.p, attr, name);
+    std::wstring name = TypeName(info.Get());
+    std::vector<ImplRef> impls = ImplTypes(info.Get(), attr, name);
     const ExpectedType* want = i < kTypes.size() ? &kTypes[i] : nullptr;
     bool dual = attr.typekind == TKIND_DISPATCH && (attr.wTypeFlags & TYPEFLAG_FDUAL);
-    if (dual) CheckDualHalf(lib, info.p, attr, name, want ? want->flags : 0);
-    CheckMembers(info.p, attr, name);
-    if (attr.typekind == TKIND_DISPATCH) CheckIdsOfNames(info.p, attr, name);
-    if (!dual) CheckMemberNames(lib, info.p, attr);
-    CheckFindName(lib, name, info.p, MEMBERID_NIL);
+    if (dual) CheckDualHalf(lib, info.Get(), attr, name, want ? want->flags : 0);
+    CheckMembers(lib, info.Get(), attr, name, !dual);
+    CheckFindName(lib, name, info.Get(), MEMBERID_NIL);
 
     // GetTypeInfoOfGuid must find this very entry.
-    Com<ITypeInfo> byGuid;
-    if (FAILED(lib->GetTypeInfoOfGuid(attr.guid, &byGuid)) || TypeName(byGuid.p) != name)
+    ComPtr<ITypeInfo> byGuid;
+    if (FAILED(lib->GetTypeInfoOfGuid(attr.guid, &byGuid)) || TypeName(byGuid.Get()) != name)
       Fail(L"[%u] %ls: GetTypeInfoOfGuid(%ls) does not find it", i, name.c_str(),
            GuidText(attr.guid).c_str());
-    Com<ITypeLib> container;
+    ComPtr<ITypeLib> container;
     UINT index = ~0u;
     if (FAILED(info->GetContainingTypeLib(&container, &index)) || index != i)
       Fail(L"[%u] %ls: says it is at index %u", i, name.c_str(), index);
@@ -421,14 +384,14 @@ int main(int argc, char** argv) {
   CoInitialize(nullptr);
   int result;
   {
-    Com<ITypeLib> lib;
+    ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
     if (FAILED(hr)) {
       std::wprintf(L"MISMATCH: cannot load %ls (hr 0x%lx)\n", path.c_str(),
                    static_cast<unsigned long>(hr));
       result = 2;
     } else {
-      CheckLibrary(lib.p);
+      CheckLibrary(lib.Get());
       std::wprintf(L"%ls: %d mismatches\n", path.c_str(), g_failures);
       result = g_failures ? 1 : 0;
     }
