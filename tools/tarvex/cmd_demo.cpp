@@ -476,15 +476,13 @@ int Tour(DemoWorld& world, const std::string& self, bool keep) {
 
 }  // namespace
 
-void AddDemoCommand(CLI::App& app, int& status) {
+void DefineDemo(CLI::App& demo, int& status) {
   auto keep = std::make_shared<bool>(false);
-  CLI::App* demo = app.add_subcommand(
-      "demo", "Tour every command against the built-in modem simulator (touches nothing)");
-  demo->add_flag("--keep", *keep,
-                 "Leave the simulator and the private store in place and print the commands to "
-                 "try by hand");
-  demo->footer("Example: tarvex demo");
-  demo->callback([keep, &status] {
+  demo.add_flag("--keep", *keep,
+                "Leave the simulator and the private store in place and print the commands to "
+                "try by hand");
+  demo.footer("Example: tarvex demo");
+  demo.callback([keep, &status] {
     status = RunModemCommand([&] {
       const std::string self = SelfPath();
       DemoWorld world(*keep);

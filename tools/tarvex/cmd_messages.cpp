@@ -475,7 +475,7 @@ void PrintSendFailure(const std::string& number, const std::exception& e) {
 
 }  // namespace
 
-void AddMessageCommands(CLI::App& app, int& status) {
+void DefineSend(CLI::App& send, int& status) {
   struct Args {
     int slot = 1;
     bool trace = false;
@@ -484,89 +484,89 @@ void AddMessageCommands(CLI::App& app, int& status) {
     bool lossy = false;
     SendOptions send;
     std::string national = "off";
-    bool old = false;
-    bool all = false;
-    ListOptions list;
   };
   auto args = std::make_shared<Args>();
-
-  CLI::App* send = app.add_subcommand("send", "Send a text message (long texts go in parts)");
-  AddSlotOption(send, args->slot);
-  send->add_option("NUMBER", args->number, "Destination, e.g. +31612345678")->required();
-  send->add_option("TEXT", args->text, "The text (UTF-8); - reads it from stdin")->required();
-  CLI::Option* single = send->add_flag(
+  AddSlotOption(&send, args->slot);
+  send.add_option("NUMBER", args->number, "Destination, e.g. +31612345678")->required();
+  send.add_option("TEXT", args->text, "The text (UTF-8); - reads it from stdin")->required();
+  CLI::Option* single = send.add_flag(
       "--single", args->send.single,
       "Send one message only, cutting the text to fit (160 GSM / 70 other characters)");
-  send->add_option("--national", args->national,
-                   "National language tables for 7-bit text, as in 'tarvex pdu encode': a "
-                   "language code or auto (fewest parts); off by default")
+  send.add_option("--national", args->national,
+                  "National language tables for 7-bit text, as in 'tarvex pdu encode': a "
+                  "language code or auto (fewest parts); off by default")
       ->type_name("LANG")
       ->default_str("off")
       ->excludes(single);
-  send->add_flag("--json", args->send.json,
-                 "Print one JSON object: the result, each part's result and reference, the error");
-  send->add_flag("--lossy", args->lossy,
-                 "Send text that is not UTF-8 anyway, each bad byte as U+FFFD (else exit 2)");
-  send->add_flag("--report", args->send.report,
-                 "Ask the network for a delivery report of each part (TP-SRR)");
-  send->add_option("--wait-report", args->send.wait_report_s,
-                   "Wait up to SECONDS (default 120) for the reports; exit 0 only when every "
-                   "part was delivered (1 one failed, 4 the wait ran out)")
+  send.add_flag("--json", args->send.json,
+                "Print one JSON object: the result, each part's result and reference, the error");
+  send.add_flag("--lossy", args->lossy,
+                "Send text that is not UTF-8 anyway, each bad byte as U+FFFD (else exit 2)");
+  send.add_flag("--report", args->send.report,
+                "Ask the network for a delivery report of each part (TP-SRR)");
+  send.add_option("--wait-report", args->send.wait_report_s,
+                  "Wait up to SECONDS (default 120) for the reports; exit 0 only when every "
+                  "part was delivered (1 one failed, 4 the wait ran out)")
       ->expected(0, 1)
       ->default_str("120")
       ->check(CLI::Range(0, 86400));
-  AddTraceOption(send, args->trace);
-  send->footer(
+  AddTraceOption(&send, args->trace);
+  send.footer(
       "Numbers: +CC... or 00CC... international; 0... national and up to 6 digits (short\n"
       "codes) as dialled; other digits are taken as international without the +.\n"
       "Examples: tarvex send -m 1 +31612345678 'See you at 8'\n"
       "          fortune | tarvex send -m 1 +31612345678 -\n"
       "          tarvex send -m 1 +31612345678 'Arrived?' --wait-report=60");
-  send->callback([args, &status] {
-    status = RunModemCommand([&] {
-      std::string text;
-      std::unique_ptr<ModemSession> session;
-      const auto slot = static_cast<int16_t>(args->slot);
-      try {
-        text = args->text == "-" ? CheckedText(ReadAllStdin(), args->lossy, "on stdin")
-                                 : CheckedText(args->text, args->lossy, "argument");
-        session = std::make_unique<ModemSession>(SessionOptions{.trace = args->trace});
-        session->engine().SetNationalTables(gsm7::ParseNationalChoice(args->national));
-        session->Open(slot);
-      } catch (const std::exception& e) {
-        if (args->send.json) PrintSendFailure(args->number, e);
-        throw;
-      }
-      const int result = SendText(*session, slot, args->number, text, args->send);
-      session->Close();
-      return result;
-    });
+  send.callback([args, &status] {
+    std::string text;
+    SlotHooks hooks;
+    hooks.check = [&] {
+      text = args->text == "-" ? CheckedText(ReadAllStdin(), args->lossy, "on stdin")
+                               : CheckedText(args->text, args->lossy, "argument");
+    };
+    hooks.configure = [&](ModemSession& session) {
+      session.engine().SetNationalTables(gsm7::ParseNationalChoice(args->national));
+    };
+    hooks.failed = [&](const std::exception& e) {
+      if (args->send.json) PrintSendFailure(args->number, e);
+    };
+    status = RunOnSlot(
+        args->slot, {.trace = args->trace}, ModemSession::SimNeed::kUnlocked,
+        [&](ModemSession& session, int16_t slot) {
+          return SendText(session, slot, args->number, text, args->send);
+        },
+        hooks);
   });
+}
 
-  CLI::App* list = app.add_subcommand("list", "List (and decode) the messages stored in the modem");
-  AddSlotOption(list, args->slot);
-  list->add_flag("--old", args->old, "Messages already read (default: unread ones)");
-  list->add_flag("--all", args->all, "Read and unread messages");
-  list->add_flag("--json", args->list.json, "One JSON object per message and line");
-  list->add_flag("--join", args->list.join, "Put the parts of long messages together");
-  list->add_flag("--delete", args->list.remove,
-                 "Delete each message from the modem after it was shown (not one that failed "
-                 "to decode, nor an incomplete long message)");
-  AddTraceOption(list, args->trace);
-  list->footer(
+void DefineList(CLI::App& list, int& status) {
+  struct Args {
+    int slot = 1;
+    bool trace = false;
+    bool old = false;
+    bool all = false;
+    ListOptions list;
+  };
+  auto args = std::make_shared<Args>();
+  AddSlotOption(&list, args->slot);
+  list.add_flag("--old", args->old, "Messages already read (default: unread ones)");
+  list.add_flag("--all", args->all, "Read and unread messages");
+  list.add_flag("--json", args->list.json, "One JSON object per message and line");
+  list.add_flag("--join", args->list.join, "Put the parts of long messages together");
+  list.add_flag("--delete", args->list.remove,
+                "Delete each message from the modem after it was shown (not one that failed "
+                "to decode, nor an incomplete long message)");
+  AddTraceOption(&list, args->trace);
+  list.footer(
       "Listing unread messages marks them read in the modem; see them again with --old.\n"
       "Examples: tarvex list -m 1 --join\n"
       "          tarvex list -m 1 --all --json --delete");
-  list->callback([args, &status] {
+  list.callback([args, &status] {
     args->list.inbox = args->all ? 4 : args->old ? ibxOldMessage : ibxNewMessage;
-    status = RunModemCommand([&] {
-      ModemSession session(SessionOptions{.trace = args->trace});
-      const auto slot = static_cast<int16_t>(args->slot);
-      session.Open(slot);
-      const int result = ListMessages(session, slot, args->list);
-      session.Close();
-      return result;
-    });
+    status = RunOnSlot(args->slot, {.trace = args->trace}, ModemSession::SimNeed::kUnlocked,
+                       [&](ModemSession& session, int16_t slot) {
+                         return ListMessages(session, slot, args->list);
+                       });
   });
 }
 

@@ -183,73 +183,60 @@ int DeleteMessage(ModemSession& session, int16_t slot, int32_t index, bool json)
   return StatusFor(deleted.outcome);
 }
 
-void AddModemCommands(CLI::App& app, int& status) {
-  struct Common {
-    int slot = 1;
-    bool json = false;
-    bool trace = false;
-  };
-  auto common = std::make_shared<Common>();
-  auto add_common = [common](CLI::App* cmd) {
-    AddSlotOption(cmd, common->slot);
-    cmd->add_flag("--json", common->json, "Print one JSON object");
-    AddTraceOption(cmd, common->trace);
-  };
-  // Opens the slot, runs the work, closes it on every path.
-  auto run = [common, &status](std::function<int(ModemSession&, int16_t)> work) {
-    status = RunModemCommand([&] {
-      ModemSession session(SessionOptions{.trace = common->trace});
-      const auto slot = static_cast<int16_t>(common->slot);
-      session.Open(slot);
-      const int result = work(session, slot);
-      session.Close();
-      return result;
-    });
-  };
+namespace {
 
-  CLI::App* info = app.add_subcommand("info", "Show the modem's maker, model, IMEI, storage, name");
-  add_common(info);
-  info->footer("Example: tarvex info -m 1");
-  info->callback([run, common] {
-    run([common](ModemSession& s, int16_t slot) { return ShowInfo(s, slot, common->json); });
+// The modem commands here all work on an unlocked SIM.
+int Run(const SlotArgs& args, const std::function<int(ModemSession&, int16_t)>& work) {
+  return RunOnSlot(args.slot, {.trace = args.trace}, ModemSession::SimNeed::kUnlocked, work);
+}
+
+}  // namespace
+
+void DefineInfo(CLI::App& info, int& status) {
+  auto args = AddSlotArgs(info);
+  info.footer("Example: tarvex info -m 1");
+  info.callback([args, &status] {
+    status =
+        Run(*args, [&](ModemSession& s, int16_t slot) { return ShowInfo(s, slot, args->json); });
   });
+}
 
+void DefineUssd(CLI::App& ussd, int& status) {
+  auto args = AddSlotArgs(ussd);
   auto code = std::make_shared<std::string>();
   auto timeout = std::make_shared<int32_t>(10000);
-  CLI::App* ussd =
-      app.add_subcommand("ussd", "Send a USSD request (balance, menus) and print the answer");
-  add_common(ussd);
-  ussd->add_option("CODE", *code, "The code you would dial, e.g. *100#")->required();
-  ussd->add_option("--timeout", *timeout, "How long to wait for the network's answer, in ms")
+  ussd.add_option("CODE", *code, "The code you would dial, e.g. *100#")->required();
+  ussd.add_option("--timeout", *timeout, "How long to wait for the network's answer, in ms")
       ->capture_default_str()
       ->check(CLI::Range(0, 600000));
-  ussd->footer("Example: tarvex ussd -m 1 '*100#'");
-  ussd->callback([run, common, code, timeout] {
-    run([&](ModemSession& s, int16_t slot) {
-      return RunUssd(s, slot, *code, *timeout, common->json);
+  ussd.footer("Example: tarvex ussd -m 1 '*100#'");
+  ussd.callback([args, code, timeout, &status] {
+    status = Run(*args, [&](ModemSession& s, int16_t slot) {
+      return RunUssd(s, slot, *code, *timeout, args->json);
     });
   });
+}
 
+void DefineStorage(CLI::App& storage, int& status) {
+  auto args = AddSlotArgs(storage);
   auto name = std::make_shared<std::string>();
-  CLI::App* storage =
-      app.add_subcommand("storage", "Show the message storage, or select one (SM: SIM, ME: phone)");
-  add_common(storage);
-  storage->add_option("NAME", *name, "Storage to select for reading and deleting, e.g. SM or ME");
-  storage->footer("Examples: tarvex storage -m 1\n          tarvex storage -m 1 ME");
-  storage->callback([run, common, name] {
-    run([&](ModemSession& s, int16_t slot) {
-      return ShowOrSetStorage(s, slot, *name, common->json);
+  storage.add_option("NAME", *name, "Storage to select for reading and deleting, e.g. SM or ME");
+  storage.footer("Examples: tarvex storage -m 1\n          tarvex storage -m 1 ME");
+  storage.callback([args, name, &status] {
+    status = Run(*args, [&](ModemSession& s, int16_t slot) {
+      return ShowOrSetStorage(s, slot, *name, args->json);
     });
   });
+}
 
+void DefineDelete(CLI::App& del, int& status) {
+  auto args = AddSlotArgs(del);
   auto index = std::make_shared<int32_t>(0);
-  CLI::App* del = app.add_subcommand("delete", "Delete the stored message with this index");
-  add_common(del);
-  del->add_option("INDEX", *index, "The message's index, as 'tarvex list' shows it")->required();
-  del->footer("Example: tarvex delete -m 1 3");
-  del->callback([run, common, index] {
-    run([&](ModemSession& s, int16_t slot) {
-      return DeleteMessage(s, slot, *index, common->json);
+  del.add_option("INDEX", *index, "The message's index, as 'tarvex list' shows it")->required();
+  del.footer("Example: tarvex delete -m 1 3");
+  del.callback([args, index, &status] {
+    status = Run(*args, [&](ModemSession& s, int16_t slot) {
+      return DeleteMessage(s, slot, *index, args->json);
     });
   });
 }

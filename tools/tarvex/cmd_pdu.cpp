@@ -223,18 +223,16 @@ int RunDecode(const DecodeOptions& o) {
 
 }  // namespace
 
-void AddPduCommands(CLI::App& app, int& status) {
-  CLI::App* pdu = app.add_subcommand(
-      "pdu", "Encode a message to SMS-SUBMIT PDUs or decode listed messages (no modem needed)");
-  pdu->require_subcommand(1);
-  pdu->footer(
+void DefinePdu(CLI::App& pdu, int& status) {
+  pdu.require_subcommand(1);
+  pdu.footer(
       "Examples:\n"
       "  tarvex pdu encode +31612345678 'See you at 8'\n"
       "  tarvex pdu decode --json $'3\\r\\n07919999999999F9040B912143658709F10000211122819505"
       "8005C8329BFD06'");
 
   auto encode_options = std::make_shared<EncodeOptions>();
-  CLI::App* encode = pdu->add_subcommand(
+  CLI::App* encode = pdu.add_subcommand(
       "encode",
       "Print the SMS-SUBMIT PDU of a message, as the modem takes it after AT+CMGS=<octets - 1>.\n"
       "A text the GSM 7-bit alphabet cannot carry goes as UCS2 (160 septets or 70 UTF-16 units\n"
@@ -284,7 +282,7 @@ void AddPduCommands(CLI::App& app, int& status) {
   encode->callback([encode_options, &status] { status = RunEncode(*encode_options); });
 
   auto decode_options = std::make_shared<DecodeOptions>();
-  CLI::App* decode = pdu->add_subcommand(
+  CLI::App* decode = pdu.add_subcommand(
       "decode",
       "Decode message entries as the modem lists them: INDEX, CR LF, PDU (LF alone will do), or a\n"
       "bare PDU.  With '-' entries are read from standard input: one PDU per line, optionally\n"

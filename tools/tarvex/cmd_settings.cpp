@@ -120,22 +120,20 @@ int SlotRemove(int slot) {
 
 }  // namespace
 
-void AddSettingsCommand(CLI::App& app, int& status) {
-  CLI::App* settings = app.add_subcommand(
-      "settings", "Open the communication settings dialog in the terminal (slots 1-4)");
-  settings->footer(
+void DefineSettings(CLI::App& settings, int& status) {
+  settings.footer(
       "Keys: Tab/Shift+Tab move, Enter or Space opens a list or presses a button,\n"
       "Alt+A Apply, Alt+R Remove, Alt+C or Esc Close.\n"
       "Example: TARVEX_STATE_DIR=~/.tarvex tarvex settings");
-  settings->callback([&status] {
+  settings.callback([&status] {
     auto registry = OpenStore();
     RegistryUserSettings user(*registry);
     status = ui::RunSettingsDialog(*registry, user) == ui::kDialogClosed ? kExitOk : kExitError;
   });
+}
 
-  CLI::App* slot =
-      app.add_subcommand("slot", "Set or remove a modem slot's port, baud rate and name");
-  slot->require_subcommand(1);
+void DefineSlot(CLI::App& slot, int& status) {
+  slot.require_subcommand(1);
 
   struct SetOptions {
     int slot = 0;
@@ -144,7 +142,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
     std::optional<std::string> name;
   };
   auto set_options = std::make_shared<SetOptions>();
-  CLI::App* set = slot->add_subcommand(
+  CLI::App* set = slot.add_subcommand(
       "set", "Store a slot's port, baud rate and name, as the dialog's Apply does");
   set->add_option("N", set_options->slot, "slot number, 1 to 4")->required();
   set->add_option("--port", set_options->port, "serial port number, 1 to 25")->required();
@@ -161,7 +159,7 @@ void AddSettingsCommand(CLI::App& app, int& status) {
   });
 
   auto remove_slot = std::make_shared<int>(0);
-  CLI::App* remove = slot->add_subcommand(
+  CLI::App* remove = slot.add_subcommand(
       "remove", "Delete a slot's port, baud rate and name, as the dialog's Remove does");
   remove->add_option("N", *remove_slot, "slot number, 1 to 4")->required();
   remove->footer("Example: tarvex slot remove 2");

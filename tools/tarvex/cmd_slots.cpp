@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -281,34 +282,36 @@ int UnmapPort(const std::string& port_text) {
 
 }  // namespace
 
-void AddSlotCommands(CLI::App& app, int& status) {
-  static bool slots_json = false;
-  CLI::App* slots = app.add_subcommand(
-      "slots", "List the modem slots: port, the device it resolves to, baud rate and name");
-  slots->add_flag("--json", slots_json, "One JSON array, an object per slot");
-  slots->footer("Example: tarvex slots --json");
-  slots->callback([&status] { status = ListSlots(slots_json); });
+void DefineSlots(CLI::App& slots, int& status) {
+  auto json = std::make_shared<bool>(false);
+  slots.add_flag("--json", *json, "One JSON array, an object per slot");
+  slots.footer("Example: tarvex slots --json");
+  slots.callback([json, &status] { status = ListSlots(*json); });
+}
 
-  static bool ports_json = false;
-  static std::string map_port, map_device, unmap_port;
-  CLI::App* ports = app.add_subcommand(
-      "ports", "List the port-number map (COMn -> device), or change it with map / unmap");
-  ports->add_flag("--json", ports_json, "One JSON array, an object per entry");
-  ports->require_subcommand(0, 1);
-  ports->footer(
+void DefinePorts(CLI::App& ports, int& status) {
+  struct Args {
+    bool json = false;
+    std::string map_port, map_device, unmap_port;
+  };
+  auto args = std::make_shared<Args>();
+  ports.add_flag("--json", args->json, "One JSON array, an object per entry");
+  ports.require_subcommand(0, 1);
+  ports.footer(
       "Examples:\n  tarvex ports\n  tarvex ports map 3 /dev/ttyUSB0\n  tarvex ports unmap 3");
-  CLI::App* map = ports->add_subcommand("map", "Make port P (3 or COM3) the device DEVICE");
-  map->add_option("P", map_port, "Port number, 1 to 25 as 'tarvex slot set' takes")->required();
-  map->add_option("DEVICE", map_device, "Device path, e.g. /dev/ttyUSB0")->required();
+  CLI::App* map = ports.add_subcommand("map", "Make port P (3 or COM3) the device DEVICE");
+  map->add_option("P", args->map_port, "Port number, 1 to 25 as 'tarvex slot set' takes")
+      ->required();
+  map->add_option("DEVICE", args->map_device, "Device path, e.g. /dev/ttyUSB0")->required();
   map->footer("Example: tarvex ports map 3 /dev/ttyUSB0");
-  map->callback([&status] { status = MapPort(map_port, map_device); });
+  map->callback([args, &status] { status = MapPort(args->map_port, args->map_device); });
   CLI::App* unmap =
-      ports->add_subcommand("unmap", "Remove port P's entry (it becomes /dev/ttyS<P-1>)");
-  unmap->add_option("P", unmap_port, "Port number, 1 to 25")->required();
+      ports.add_subcommand("unmap", "Remove port P's entry (it becomes /dev/ttyS<P-1>)");
+  unmap->add_option("P", args->unmap_port, "Port number, 1 to 25")->required();
   unmap->footer("Example: tarvex ports unmap 3");
-  unmap->callback([&status] { status = UnmapPort(unmap_port); });
-  ports->callback([&status, ports] {
-    if (ports->get_subcommands().empty()) status = ListPorts(ports_json);
+  unmap->callback([args, &status] { status = UnmapPort(args->unmap_port); });
+  ports.callback([args, &status, &ports] {
+    if (ports.get_subcommands().empty()) status = ListPorts(args->json);
   });
 }
 

@@ -279,50 +279,33 @@ int EnterPin(ModemSession& session, int16_t slot, bool json) {
   return StatusFor(entered.done() ? Answer::kRefused : entered.outcome);
 }
 
+// Both work on a slot whose SIM may be locked.
+int Run(const SlotArgs& args, int (*work)(ModemSession&, int16_t, bool)) {
+  return RunOnSlot(args.slot, {.trace = args.trace}, ModemSession::SimNeed::kAny,
+                   [&](ModemSession& s, int16_t slot) { return work(s, slot, args.json); });
+}
+
 }  // namespace
 
-void AddStatusCommands(CLI::App& app, int& status) {
-  struct Args {
-    int slot = 1;
-    bool json = false;
-    bool trace = false;
-  };
-  auto args = std::make_shared<Args>();
-  auto run = [args, &status](int (*work)(ModemSession&, int16_t, bool)) {
-    status = RunModemCommand([&] {
-      ModemSession session(SessionOptions{.trace = args->trace});
-      const auto slot = static_cast<int16_t>(args->slot);
-      session.Open(slot, ModemSession::SimNeed::kAny);
-      const int result = work(session, slot, args->json);
-      session.Close();
-      return result;
-    });
-  };
-
-  CLI::App* show = app.add_subcommand(
-      "status", "Show the SIM, signal, registration, operator, service centre and storage use");
-  AddSlotOption(show, args->slot);
-  show->add_flag("--json", args->json,
-                 "Print one JSON object (null for what the modem did not tell)");
-  AddTraceOption(show, args->trace);
-  show->footer(
+void DefineStatus(CLI::App& show, int& status) {
+  auto args = AddSlotArgs(show, "Print one JSON object (null for what the modem did not tell)");
+  show.footer(
       "A query the modem refuses shows as unknown, with its reason; the rest still prints\n"
       "(exit 1 then, 4 when one went unanswered).\n"
       "Example: tarvex status -m 1");
-  show->callback([run] { run(ShowStatus); });
+  show.callback([args, &status] { status = Run(*args, ShowStatus); });
+}
 
-  CLI::App* pin = app.add_subcommand("pin", "Enter the SIM PIN (asked for on the terminal)");
-  AddSlotOption(pin, args->slot);
-  pin->add_flag("--json", args->json, "Print one JSON object: Result, SIM state, tries left");
-  AddTraceOption(pin, args->trace);
-  pin->footer(
+void DefinePin(CLI::App& pin, int& status) {
+  auto args = AddSlotArgs(pin, "Print one JSON object: Result, SIM state, tries left");
+  pin.footer(
       "The PIN is read from TARVEX_PIN when set, else from the terminal (not shown), else\n"
       "from the first line of stdin; never from the command line. A SIM that asks for its\n"
       "PUK is left alone. Exit 0 unlocked (or no PIN needed), 1 PIN refused, 2 not 4-8\n"
       "digits, 3 the SIM wants a PUK.\n"
       "Examples: tarvex pin -m 1\n"
       "          pass show sim-pin | tarvex pin -m 1");
-  pin->callback([run] { run(EnterPin); });
+  pin.callback([args, &status] { status = Run(*args, EnterPin); });
 }
 
 }  // namespace tarvex::cli

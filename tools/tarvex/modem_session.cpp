@@ -125,8 +125,6 @@ InterruptGuard::~InterruptGuard() {
   signal(SIGPIPE, SIG_DFL);
 }
 
-bool InterruptGuard::Requested() { return g_interrupted != 0; }
-
 void InterruptGuard::Check() {
   if (g_interrupted) throw Error(kInterrupted, "interrupted");
 }
@@ -374,6 +372,27 @@ int RunModemCommand(const std::function<int()>& body) {
   }
 }
 
+int RunOnSlot(int slot, SessionOptions options, ModemSession::SimNeed need,
+              const std::function<int(ModemSession&, int16_t)>& body, const SlotHooks& hooks) {
+  return RunModemCommand([&] {
+    const auto n = static_cast<int16_t>(slot);
+    std::unique_ptr<ModemSession> session;
+    try {
+      if (hooks.check) hooks.check();
+      session = std::make_unique<ModemSession>(options);
+      if (hooks.configure) hooks.configure(*session);
+      session->Open(n, need);
+    } catch (const std::exception& e) {
+      if (hooks.failed) hooks.failed(e);
+      throw;
+    }
+    // When the body throws, the session's destructor closes the slot.
+    const int result = body(*session, n);
+    session->Close();
+    return result;
+  });
+}
+
 void AddSlotOption(CLI::App* command, int& slot) {
   command
       ->add_option("-m,--modem", slot,
@@ -385,6 +404,14 @@ void AddSlotOption(CLI::App* command, int& slot) {
 
 void AddTraceOption(CLI::App* command, bool& trace) {
   command->add_flag("--trace", trace, "Print the AT dialogue with the modem on stderr");
+}
+
+std::shared_ptr<SlotArgs> AddSlotArgs(CLI::App& command, const char* json_help) {
+  auto args = std::make_shared<SlotArgs>();
+  AddSlotOption(&command, args->slot);
+  command.add_flag("--json", args->json, json_help);
+  AddTraceOption(&command, args->trace);
+  return args;
 }
 
 }  // namespace tarvex::cli

@@ -10,7 +10,8 @@
 // engine notices it at its next poll (through the message pump and the port's
 // wait) and unwinds with Error(kInterrupted).
 // Failures: CommandFailure carries the message and exit status for the user;
-// RunModemCommand turns it and tarvex::Error into a printed line and a status.
+// RunModemCommand turns it and tarvex::Error into a printed line and a status;
+// RunOnSlot is how every command that works on one slot opens and closes it.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +48,6 @@ class InterruptGuard {
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-  static bool Requested();
   // Raises Error(kInterrupted) when Ctrl-C was pressed.
   static void Check();
 };
@@ -134,8 +134,32 @@ class ModemSession {
 // message on stderr and the documented exit status.
 int RunModemCommand(const std::function<int()>& body);
 
+// What a modem command does around opening its slot, each step optional.
+struct SlotHooks {
+  std::function<void()> check;                        // before the session: the command's input
+  std::function<void(ModemSession&)> configure;       // the session before the open
+  std::function<void(const std::exception&)> failed;  // a failure of the above or the open
+};
+
+// The one way a modem command runs: under RunModemCommand, a new session opens
+// `slot` (with `need` of its SIM), runs `body` on it and closes the slot on
+// every path.  Hooks' failures and the open's reach `hooks.failed` first, where
+// a --json command prints its one object.
+int RunOnSlot(int slot, SessionOptions options, ModemSession::SimNeed need,
+              const std::function<int(ModemSession&, int16_t)>& body, const SlotHooks& hooks = {});
+
 // The "-m N" option every modem command takes, checked to 0..4.
 void AddSlotOption(CLI::App* command, int& slot);
 void AddTraceOption(CLI::App* command, bool& trace);
+
+// -m, --json and --trace, the options of a modem command with one answer to
+// print; shared with the command's action, which reads them once parsed.
+struct SlotArgs {
+  int slot = 1;
+  bool json = false;
+  bool trace = false;
+};
+std::shared_ptr<SlotArgs> AddSlotArgs(CLI::App& command,
+                                      const char* json_help = "Print one JSON object");
 
 }  // namespace tarvex::cli

@@ -778,46 +778,43 @@ int RunWatch(const WatchOptions& options) {
   return g_signal == SIGINT ? kExitInterrupted : kExitOk;
 }
 
-void AddWatchCommand(CLI::App& app, int& status) {
+void DefineWatch(CLI::App& watch, int& status) {
   auto options = std::make_shared<WatchOptions>();
   auto storages = std::make_shared<std::string>();
-  CLI::App* watch = app.add_subcommand(
-      "watch",
-      "Receive: hand every incoming message over once (stdout, --json, --exec), then delete it");
-  watch->add_option("-m,--modem", options->slots, "Modem slot to watch (repeatable: -m 1 -m 2)")
+  watch.add_option("-m,--modem", options->slots, "Modem slot to watch (repeatable: -m 1 -m 2)")
       ->required()
       ->check(CLI::Range(0, 4));
-  watch->add_option("--poll", options->poll_seconds, "Read the storages every SECONDS as well")
+  watch.add_option("--poll", options->poll_seconds, "Read the storages every SECONDS as well")
       ->check(CLI::Range(1, 86400))
       ->capture_default_str()
       ->type_name("SECONDS");
   watch
-      ->add_option("--storage", *storages,
-                   "Storages to read, e.g. SM,ME (default: every one the modem offers)")
+      .add_option("--storage", *storages,
+                  "Storages to read, e.g. SM,ME (default: every one the modem offers)")
       ->type_name("LIST");
   watch
-      ->add_option("--part-timeout", options->part_timeout,
-                   "Hand a long message over incomplete when parts are missing this long")
+      .add_option("--part-timeout", options->part_timeout,
+                  "Hand a long message over incomplete when parts are missing this long")
       ->check(CLI::Range(int64_t{1}, int64_t{30} * 86400))
       ->capture_default_str()
       ->type_name("SECONDS");
-  watch->add_flag("--json", options->json,
-                  "One JSON object a line (the keys of 'list --join --json' plus Storage, Slot)");
+  watch.add_flag("--json", options->json,
+                 "One JSON object a line (the keys of 'list --join --json' plus Storage, Slot)");
   watch
-      ->add_option("--exec", options->exec,
-                   "Run CMD (/bin/sh -c) for each message: JSON on stdin, TARVEX_EVENT, "
-                   "TARVEX_SENDER, TARVEX_TEXT, TARVEX_TIME, TARVEX_SLOT, TARVEX_STORAGE in "
-                   "its environment; deleted only when it exits 0, else retried")
+      .add_option("--exec", options->exec,
+                  "Run CMD (/bin/sh -c) for each message: JSON on stdin, TARVEX_EVENT, "
+                  "TARVEX_SENDER, TARVEX_TEXT, TARVEX_TIME, TARVEX_SLOT, TARVEX_STORAGE in "
+                  "its environment; deleted only when it exits 0, else retried")
       ->type_name("CMD");
-  watch->add_flag("--keep", options->keep, "Never delete from the modem");
-  AddTraceOption(watch, options->trace);
-  watch->footer(
+  watch.add_flag("--keep", options->keep, "Never delete from the modem");
+  AddTraceOption(&watch, options->trace);
+  watch.footer(
       "Runs until Ctrl-C (exit 130) or SIGTERM (exit 0).  While it runs, other commands\n"
       "on the slot (list, send, ussd...) go through it.  State: receive.db in the state\n"
       "folder ($TARVEX_STATE_DIR, else ~/.local/state/tarvex).\n"
       "Examples: tarvex watch -m 1 --json\n"
       "          tarvex watch -m 1 --exec 'cat >> ~/sms.jsonl'");
-  watch->callback([options, storages, &status] {
+  watch.callback([options, storages, &status] {
     std::istringstream list(*storages);
     for (std::string s; std::getline(list, s, ',');) {
       if (!s.empty()) options->storages.push_back(s);
