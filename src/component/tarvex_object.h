@@ -25,7 +25,7 @@
 #include <memory>
 
 #include "com_util.h"
-#include "config/registry_user_settings.h"
+#include "platform/registry_user_settings.h"
 #include "connection_point.h"
 #include "dispatch.h"
 #include "platform/win32/win32_platform.h"
