@@ -12,15 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_user_settings.h"
 #include "tarvex/mdl_public.h"
 #include "testing/memory_registry.h"
-#include "testing/memory_user_settings.h"
 
 namespace tarvex {
 namespace {
 
 using testing::MemoryRegistry;
-using testing::MemoryUserSettings;
 using F = frmSetting;
 
 // What the user sees, as "#slot 'name' port/baud" and the enabled parts
@@ -64,6 +63,16 @@ std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& va
   return text.substr(0, text.find('\0'));
 }
 
+// The per-user copy of a slot's value, as VB's GetSetting would read it.
+std::optional<std::string> UserValue(const MemoryRegistry& r, const std::string& slot,
+                                     const std::string& key) {
+  const auto v = r.Get(kRegCurrentUser,
+                       std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot,
+                       key);
+  if (!v) return std::nullopt;
+  return std::string(v->bytes.begin(), v->bytes.end()).substr(0, v->bytes.size() - 1);
+}
+
 using Values = std::map<std::string, std::optional<std::string>>;
 
 struct Scenario {
@@ -80,12 +89,11 @@ class FrmSettingScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
   const Scenario& s = GetParam();
   MemoryRegistry registry;
-  MemoryUserSettings user;
+  RegistryUserSettings user(registry);
   for (const auto& [value, text] : s.stored) {
     registry.PutString(kRegLocalMachine, KeyOf(value), value, text);
   }
   registry.SetFailWrites(s.fail_writes);
-  user.SetFail(s.fail_writes);
 
   frmSetting form(registry, user);
   form.Form_Load();
@@ -182,26 +190,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
   MemoryRegistry registry;
-  MemoryUserSettings user;
-  const std::string app = "Velmoria", slot1 = "Tarvex v4.0 - Modem #1",
-                    slot2 = "Tarvex v4.0 - Modem #2";
-  user.SaveSetting(app, slot1, "Port", "6");  // another slot's copy
+  RegistryUserSettings user(registry);
+  user.SaveSetting("Velmoria", "Tarvex v4.0 - Modem #1", "Port", "6");  // another slot's copy
   frmSetting form(registry, user);
   form.Form_Load();
   for (const Step& step : {Slot(2), Port("3"), Baud("115200"), Press(F::kApply)}) step(form);
-  EXPECT_EQ(user.Get(app, slot2, "Port"), "3");
-  EXPECT_EQ(user.Get(app, slot2, "BaudRate"), "115200");
-  EXPECT_EQ(user.entries().size(), 3u);
+  EXPECT_EQ(UserValue(registry, "2", "Port"), "3");
+  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), "115200");
 
   Press(F::kRemove)(form);
-  EXPECT_EQ(user.Get(app, slot2, "Port"), std::nullopt);
-  EXPECT_EQ(user.Get(app, slot2, "BaudRate"), std::nullopt);
-  EXPECT_EQ(user.Get(app, slot1, "Port"), "6");
+  EXPECT_EQ(UserValue(registry, "2", "Port"), std::nullopt);
+  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), std::nullopt);
+  EXPECT_EQ(UserValue(registry, "1", "Port"), "6");
 }
 
 TEST(FrmSettingTest, WhatTheToolkitWouldRefuse) {
   MemoryRegistry registry;
-  MemoryUserSettings user;
+  RegistryUserSettings user(registry);
   frmSetting form(registry, user);
   form.Form_Load();
   EXPECT_FALSE(form.SelectCommPort(0));  // lists disabled without a slot

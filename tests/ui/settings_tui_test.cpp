@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "config/frm_setting.h"
+#include "platform/registry_user_settings.h"
 #include "tarvex/mdl_public.h"
 #include "testing/memory_registry.h"
-#include "testing/memory_user_settings.h"
 #include "ui/settings_keys.h"
 #include "ui/settings_layout.h"
 #include "ui/settings_tui.h"
@@ -93,7 +93,7 @@ class SettingsKeysTest : public ::testing::Test {
   }
 
   testing::MemoryRegistry registry_;
-  testing::MemoryUserSettings user_;
+  RegistryUserSettings user_{registry_};
   frmSetting form_{registry_, user_};
   SettingsKeys keys_{form_};
 };
@@ -158,7 +158,10 @@ TEST_F(SettingsKeysTest, LettersTypeInTheNameFieldAndPressButtonsElsewhere) {
 
   Feed({"M-a"});  // Alt works from the name field
   EXPECT_EQ(keys_.focus(), ControlId::kCmdApply);
-  EXPECT_EQ(user_.Get("Velmoria", "Tarvex v4.0 - Modem #1", "Port"), "3");
+  EXPECT_TRUE(registry_.Get(kRegCurrentUser,
+                            std::string(RegistryUserSettings::kRoot) +
+                                "\\Velmoria\\Tarvex v4.0 - Modem #1",
+                            "Port"));
 
   Feed({"r"});  // Remove; its button then goes disabled and the focus moves on
   EXPECT_FALSE(form_.RemoveEnabled());
