@@ -11,7 +11,7 @@ TEST(MdlConverterTest, ByteToHex) {
   const struct {
     int32_t n;
     const char* hex;
-  } kCases[] = {{0, "00"},    {10, "0A"},        {255, "FF"},
+  } kCases[] = {{0, "00"},    {10, "0A"},       {255, "FF"},
                 {256, "100"}, {-1, "FFFFFFFF"}, {0x12345, "12345"}};
   for (const auto& c : kCases) EXPECT_EQ(mdlConverter::ByteToHex(c.n), c.hex) << c.n;
 }

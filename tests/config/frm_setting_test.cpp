@@ -66,9 +66,9 @@ std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& va
 // The per-user copy of a slot's value, as VB's GetSetting would read it.
 std::optional<std::string> UserValue(const MemoryRegistry& r, const std::string& slot,
                                      const std::string& key) {
-  const auto v = r.Get(kRegCurrentUser,
-                       std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot,
-                       key);
+  const auto v = r.Get(
+      kRegCurrentUser,
+      std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot, key);
   if (!v) return std::nullopt;
   return std::string(v->bytes.begin(), v->bytes.end()).substr(0, v->bytes.size() - 1);
 }

@@ -1,6 +1,8 @@
 // The terminal face of the settings dialog over the frmSetting model: its grid
 // fits the smallest terminal it accepts, and keys do what the Windows dialog's
 // keys do (tab order, drop-downs, typing, access keys).
+#include "ui/settings_tui.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,7 +15,6 @@
 #include "testing/memory_registry.h"
 #include "ui/settings_keys.h"
 #include "ui/settings_layout.h"
-#include "ui/settings_tui.h"
 
 namespace tarvex::ui {
 namespace {
@@ -158,10 +159,9 @@ TEST_F(SettingsKeysTest, LettersTypeInTheNameFieldAndPressButtonsElsewhere) {
 
   Feed({"M-a"});  // Alt works from the name field
   EXPECT_EQ(keys_.focus(), ControlId::kCmdApply);
-  EXPECT_TRUE(registry_.Get(kRegCurrentUser,
-                            std::string(RegistryUserSettings::kRoot) +
-                                "\\Velmoria\\Tarvex v4.0 - Modem #1",
-                            "Port"));
+  EXPECT_TRUE(registry_.Get(
+      kRegCurrentUser,
+      std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #1", "Port"));
 
   Feed({"r"});  // Remove; its button then goes disabled and the focus moves on
   EXPECT_FALSE(form_.RemoveEnabled());
