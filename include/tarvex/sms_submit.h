@@ -56,15 +56,6 @@ class SMSSubmit {
   SubmitPdu Encode();
   // REFID: two hex digits; Total and ThisPart: 1..255.
   SubmitPdu EncodeLongSMS(const std::string& REFID, int32_t Total, int32_t ThisPart);
-
-  // Exposed for the tool and tests: semi-octet order with "F" filler ("123"
-  // -> "21F3").
-  static std::string SwapSemiOctets(const std::string& number);
-  // The text's septets packed as hex text, first septet in the low bits of
-  // the first octet; with fill_bit one zero bit comes first (the bit that
-  // brings text after a 6-octet header to a septet boundary).  Units the GSM
-  // alphabet lacks pack as '?'.
-  static std::string PackSeptets(const std::u16string& text, bool fill_bit);
 };
 
 }  // namespace tarvex

@@ -114,23 +114,6 @@ int CountSeptets(std::u16string_view text) {
   return n;
 }
 
-std::vector<uint8_t> ToSeptets(std::u16string_view text) {
-  std::vector<uint8_t> out;
-  out.reserve(text.size());
-  for (char16_t c : text) {
-    const int16_t v = Lookup(c);
-    if (v == kNone) {
-      out.push_back('?');
-    } else if (v & kEscaped) {
-      out.push_back(kEscape);
-      out.push_back(static_cast<uint8_t>(v & 0x7F));
-    } else {
-      out.push_back(static_cast<uint8_t>(v));
-    }
-  }
-  return out;
-}
-
 // Code units below 0x100 in the default table -> their septet; 0xFF else.
 constexpr std::array<uint8_t, 256> kDirect = [] {
   std::array<uint8_t, 256> t{};

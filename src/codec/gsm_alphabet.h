@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "tarvex/national_tables.h"
 
@@ -31,9 +30,6 @@ int SeptetLength(char16_t c);
 bool CanEncode(std::u16string_view text);
 // Septets of the whole text (escape pairs count two); only for CanEncode texts.
 int CountSeptets(std::u16string_view text);
-// The text as septet values (escape pairs expanded).  Units the alphabet lacks
-// become '?' (septet 63); callers check CanEncode first.
-std::vector<uint8_t> ToSeptets(std::u16string_view text);
 // Septet values back to text.  An escape followed by a value the extension
 // table lacks gives that value's default character (TS 23.038 says so); a
 // trailing lone escape gives a space.

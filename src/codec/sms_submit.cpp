@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "codec/gsm_03_40.h"
 #include "codec/gsm_alphabet.h"
@@ -158,31 +157,6 @@ SubmitPdu SMSSubmit::EncodeLongSMS(const std::string& REFID, int32_t Total, int3
                                    &pdu[dcs], pdu + n, Tables);
   PhoneNumber = to.digits;
   return Finish(pdu, n);
-}
-
-std::string SMSSubmit::SwapSemiOctets(const std::string& number) {
-  std::string out;
-  out.reserve(number.size() + 1);
-  for (size_t i = 0; i < number.size(); i += 2) {
-    out += i + 1 < number.size() ? number[i + 1] : 'F';
-    out += number[i];
-  }
-  return out;
-}
-
-std::string SMSSubmit::PackSeptets(const std::u16string& text, bool fill_bit) {
-  uint8_t septets[codec_detail::kMaxUnits * 2];
-  std::vector<uint8_t> septet_vector;
-  const uint8_t* source = septets;
-  size_t count = gsm7::EncodeInto(text, septets, sizeof septets);
-  if (count == gsm7::kNotGsm || count > sizeof septets) {
-    septet_vector = gsm7::ToSeptets(text);
-    source = septet_vector.data();
-    count = septet_vector.size();
-  }
-  std::vector<uint8_t> octets((7 * count + (fill_bit ? 1 : 0) + 7) / 8 + 1, 0);
-  const size_t used = codec_detail::PackSeptets(source, count, fill_bit ? 1 : 0, octets.data());
-  return ToHex(octets.data(), used);
 }
 
 }  // namespace tarvex

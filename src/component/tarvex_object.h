@@ -25,9 +25,9 @@
 #include <memory>
 
 #include "com_util.h"
-#include "config/registry_user_settings.h"
 #include "connection_point.h"
 #include "dispatch.h"
+#include "platform/registry_user_settings.h"
 #include "platform/win32/win32_platform.h"
 #include "tarvex/engine.h"
 

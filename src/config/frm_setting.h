@@ -2,8 +2,8 @@
 // window toolkit.  It holds the dialog's state (three drop-down lists and
 // their selections, the name field, the enabled flags) and its event handlers,
 // which read the stored slot settings through mdlPublic and write them through
-// TRegistry and the per-user store.  A face (the terminal one in src/ui, a
-// Windows one later) draws the controls of Controls() at their positions and
+// TRegistry and the per-user store.  A face (the terminal one in src/ui, the
+// Windows one in src/component) draws the controls of Controls() at their positions and
 // turns keys into the calls below; the model never draws and never blocks.
 //
 // The layout (captions, kinds, positions in twips, tab order, fonts, access

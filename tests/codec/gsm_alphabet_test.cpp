@@ -1,6 +1,5 @@
 // The one GSM 7-bit table: positions that differ from ASCII, the extension
-// table, escapes the way a receiver must read them, and the text helpers of
-// mdlDecoder that sit on it.
+// table, and escapes the way a receiver must read them.
 #include "codec/gsm_alphabet.h"
 
 #include <gtest/gtest.h>
@@ -8,14 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "codec/mdl_decoder.h"
-#include "tarvex/error.h"
-
 namespace tarvex {
 namespace {
 
 std::u16string From(const std::vector<uint8_t>& septets) {
   return gsm7::FromSeptets(septets.data(), septets.size());
+}
+
+std::vector<uint8_t> To(std::u16string_view text) {
+  uint8_t out[2];
+  return std::vector<uint8_t>(out, out + gsm7::EncodeInto(text, out, sizeof out));
 }
 
 TEST(GsmAlphabetTest, CharactersAndTheirSeptets) {
@@ -37,14 +38,14 @@ TEST(GsmAlphabetTest, CharactersAndTheirSeptets) {
     EXPECT_EQ(gsm7::SeptetLength(c.c), static_cast<int>(c.septets.size()));
     EXPECT_EQ(gsm7::CanEncode(text), !c.septets.empty());
     if (c.septets.empty()) continue;
-    EXPECT_EQ(gsm7::ToSeptets(text), c.septets);
+    EXPECT_EQ(To(text), c.septets);
     EXPECT_EQ(From(c.septets), text);
   }
   for (uint8_t s = 0; s < 128; ++s) {
     if (s == gsm7::kEscape) continue;
     const std::u16string c = From({s});
     ASSERT_EQ(c.size(), 1u) << int{s};
-    EXPECT_EQ(gsm7::ToSeptets(c), std::vector<uint8_t>{s}) << int{s};
+    EXPECT_EQ(To(c), std::vector<uint8_t>{s}) << int{s};
   }
 }
 
@@ -61,17 +62,6 @@ TEST(GsmAlphabetTest, EscapesCountsAndEncodeIntoCapacity) {
   EXPECT_EQ(gsm7::EncodeInto(text, out, 3), 8u);
   EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{27, 0x3C, 'x', 0xEE}));
   EXPECT_EQ(gsm7::EncodeInto(u"ab\u00E7", out, 4), gsm7::kNotGsm);
-}
-
-TEST(MdlDecoderTest, DecodeSeptetsAndSeptetToChar) {
-  EXPECT_EQ(mdlDecoder::DecodeSeptets("C8329BFD06", 5), u"Hello");
-  EXPECT_EQ(mdlDecoder::DecodeSeptets("C8329BFD06", 99), u"Hello");  // complete septets only
-  EXPECT_EQ(mdlDecoder::DecodeSeptets("C8329BFD06", 0), u"");
-  EXPECT_EQ(mdlDecoder::DecodeSeptets("9BF28687DFF800", 7), u"\u20AC[x]");
-  EXPECT_THROW(mdlDecoder::DecodeSeptets("C8Z2", 2), Error);
-  EXPECT_EQ(mdlDecoder::SeptetToChar(64), u"\u00A1");
-  EXPECT_EQ(mdlDecoder::SeptetToChar(27), u" ");
-  EXPECT_THROW(mdlDecoder::SeptetToChar(128), Error);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The settings dialog's model, driven as a user would, over the in-memory
 // registry and per-user store: each scenario starts from what is stored, runs
 // a few user steps after Form_Load and compares what the user sees and what
-// the store holds.  Then the terminal face's grid and keys over the same model.
+// the store holds.
 #include "config/frm_setting.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_user_settings.h"
 #include "tarvex/mdl_public.h"
 #include "testing/memory_registry.h"
-#include "testing/memory_user_settings.h"
-#include "ui/settings_keys.h"
-#include "ui/settings_layout.h"
-#include "ui/settings_tui.h"
 
 namespace tarvex {
 namespace {
 
 using testing::MemoryRegistry;
-using testing::MemoryUserSettings;
 using F = frmSetting;
 
 // What the user sees, as "#slot 'name' port/baud" and the enabled parts
@@ -67,6 +63,16 @@ std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& va
   return text.substr(0, text.find('\0'));
 }
 
+// The per-user copy of a slot's value, as VB's GetSetting would read it.
+std::optional<std::string> UserValue(const MemoryRegistry& r, const std::string& slot,
+                                     const std::string& key) {
+  const auto v = r.Get(
+      kRegCurrentUser,
+      std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot, key);
+  if (!v) return std::nullopt;
+  return std::string(v->bytes.begin(), v->bytes.end()).substr(0, v->bytes.size() - 1);
+}
+
 using Values = std::map<std::string, std::optional<std::string>>;
 
 struct Scenario {
@@ -83,12 +89,11 @@ class FrmSettingScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
   const Scenario& s = GetParam();
   MemoryRegistry registry;
-  MemoryUserSettings user;
+  RegistryUserSettings user(registry);
   for (const auto& [value, text] : s.stored) {
     registry.PutString(kRegLocalMachine, KeyOf(value), value, text);
   }
   registry.SetFailWrites(s.fail_writes);
-  user.SetFail(s.fail_writes);
 
   frmSetting form(registry, user);
   form.Form_Load();
@@ -185,26 +190,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
   MemoryRegistry registry;
-  MemoryUserSettings user;
-  const std::string app = "Velmoria", slot1 = "Tarvex v4.0 - Modem #1",
-                    slot2 = "Tarvex v4.0 - Modem #2";
-  user.SaveSetting(app, slot1, "Port", "6");  // another slot's copy
+  RegistryUserSettings user(registry);
+  user.SaveSetting("Velmoria", "Tarvex v4.0 - Modem #1", "Port", "6");  // another slot's copy
   frmSetting form(registry, user);
   form.Form_Load();
   for (const Step& step : {Slot(2), Port("3"), Baud("115200"), Press(F::kApply)}) step(form);
-  EXPECT_EQ(user.Get(app, slot2, "Port"), "3");
-  EXPECT_EQ(user.Get(app, slot2, "BaudRate"), "115200");
-  EXPECT_EQ(user.entries().size(), 3u);
+  EXPECT_EQ(UserValue(registry, "2", "Port"), "3");
+  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), "115200");
 
   Press(F::kRemove)(form);
-  EXPECT_EQ(user.Get(app, slot2, "Port"), std::nullopt);
-  EXPECT_EQ(user.Get(app, slot2, "BaudRate"), std::nullopt);
-  EXPECT_EQ(user.Get(app, slot1, "Port"), "6");
+  EXPECT_EQ(UserValue(registry, "2", "Port"), std::nullopt);
+  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), std::nullopt);
+  EXPECT_EQ(UserValue(registry, "1", "Port"), "6");
 }
 
 TEST(FrmSettingTest, WhatTheToolkitWouldRefuse) {
   MemoryRegistry registry;
-  MemoryUserSettings user;
+  RegistryUserSettings user(registry);
   frmSetting form(registry, user);
   form.Form_Load();
   EXPECT_FALSE(form.SelectCommPort(0));  // lists disabled without a slot
@@ -222,159 +224,3 @@ TEST(FrmSettingTest, WhatTheToolkitWouldRefuse) {
 
 }  // namespace
 }  // namespace tarvex
-
-namespace tarvex::ui {
-namespace {
-
-bool Overlap(const CellBox& a, const CellBox& b) {
-  return a.row < b.row + b.rows && b.row < a.row + a.rows && a.col < b.col + b.cols &&
-         b.col < a.col + a.cols;
-}
-
-TEST(SettingsLayoutTest, FitsTheMinimumTerminalWithoutCollisions) {
-  const DialogLayout& layout = SettingsDialogLayout();
-  EXPECT_LE(layout.cols, kMinColumns);
-  EXPECT_LE(layout.rows + 2, kMinRows);  // the state and key-help lines below
-  const CellBox& frame = layout.Box(ControlId::kFrame1);
-  std::vector<std::pair<const ControlInfo*, CellBox>> inner;
-  for (const ControlInfo& c : frmSetting::Controls()) {
-    SCOPED_TRACE(std::string(c.name) + "(" + std::to_string(c.index) + ")");
-    CellBox box = layout.Box(c.id);
-    // A label needs room for its caption, not its nominal width.
-    if (c.kind == ControlKind::kLabel) box.cols = static_cast<int>(c.caption.size());
-    EXPECT_GE(box.cols, 1);
-    EXPECT_TRUE(box.row >= 1 && box.row + box.rows <= layout.rows - 1);
-    EXPECT_TRUE(box.col >= 1 && box.col + box.cols <= layout.cols - 1);
-    if (c.in_frame) {
-      EXPECT_TRUE(box.row > frame.row && box.row + box.rows < frame.row + frame.rows);
-      EXPECT_TRUE(box.col > frame.col && box.col + box.cols < frame.col + frame.cols);
-    }
-    if (c.kind == ControlKind::kFrame) continue;
-    for (const auto& [other, other_box] : inner) {
-      EXPECT_FALSE(Overlap(box, other_box)) << "overlaps " << other->name;
-    }
-    inner.emplace_back(&c, box);
-  }
-  // Each label shares the row of the control it names.
-  using enum ControlId;
-  const std::pair<ControlId, ControlId> pairs[] = {{kLabelConnectionId, kCboModemID},
-                                                   {kLabelDeviceName, kTxtDeviceName},
-                                                   {kLabelPortAvailable, kCboCommPort},
-                                                   {kLabel4, kCboBaudRate}};
-  for (const auto& [label, control] : pairs) {
-    EXPECT_EQ(layout.Box(label).row, layout.Box(control).row);
-  }
-}
-
-class SettingsKeysTest : public ::testing::Test {
- protected:
-  SettingsKeysTest() {
-    registry_.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvp1", "3");
-    registry_.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvb1", "115200");
-    form_.Form_Load();
-  }
-
-  // Keys written as words ("Tab", "M-a" for Alt+a...), or UTF-8 text typed a
-  // character at a time, as the terminal delivers it.
-  void Feed(std::initializer_list<std::string> keys) {
-    static const std::map<std::string, Key::Type> kNamed = {
-        {"Tab", Key::kTab},    {"S-Tab", Key::kBackTab}, {"Enter", Key::kEnter},
-        {"Esc", Key::kEscape}, {"Up", Key::kUp},         {"Down", Key::kDown},
-        {"End", Key::kEnd},    {"BS", Key::kBackspace},  {"Left", Key::kLeft},
-        {"Del", Key::kDelete}};
-    for (const std::string& k : keys) {
-      if (auto it = kNamed.find(k); it != kNamed.end()) {
-        keys_.Handle({it->second});
-      } else if (k.starts_with("M-")) {
-        keys_.Handle({Key::kAlt, static_cast<char32_t>(k[2])});
-      } else {
-        for (size_t i = 0; i < k.size();) {
-          const auto lead = static_cast<unsigned char>(k[i]);
-          const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-          char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-          for (size_t j = 1; j < n; ++j) c = (c << 6) | (k[i + j] & 0x3F);
-          keys_.Handle({Key::kChar, c});
-          i += n;
-        }
-      }
-    }
-  }
-
-  testing::MemoryRegistry registry_;
-  testing::MemoryUserSettings user_;
-  frmSetting form_{registry_, user_};
-  SettingsKeys keys_{form_};
-};
-
-TEST_F(SettingsKeysTest, TabSkipsDisabledControlsBothWays) {
-  using enum ControlId;
-  const struct {
-    std::initializer_list<std::string> keys;
-    ControlId focus;
-  } steps[] = {
-      {{}, kCboModemID},
-      {{"Tab"}, kTxtDeviceName},
-      {{"Tab"}, kCmdClose},  // lists and Apply, Remove are disabled without a slot
-      {{"Tab"}, kCboModemID},
-      {{"S-Tab"}, kCmdClose},
-      {{"S-Tab"}, kTxtDeviceName},
-      {{"S-Tab", " ", "Enter"}, kCboModemID},  // slot 1 is stored: everything usable
-      {{"Tab", "Tab", "Tab", "Tab", "Tab"}, kCmdRemove},
-      {{"Tab", "Tab"}, kCboModemID},
-  };
-  for (size_t i = 0; i < std::size(steps); ++i) {
-    SCOPED_TRACE("step " + std::to_string(i));
-    Feed(steps[i].keys);
-    EXPECT_EQ(keys_.focus(), steps[i].focus);
-  }
-  EXPECT_EQ(form_.SelectedSlot(), 1);
-}
-
-TEST_F(SettingsKeysTest, DropDownPicksOnEnterAndCancelsOnEsc) {
-  Feed({"Enter", "Down", "Esc"});
-  EXPECT_FALSE(keys_.ListOpen());
-  EXPECT_EQ(form_.SelectedSlot(), 0);
-  EXPECT_FALSE(form_.Unloaded());  // Esc closed the list, not the dialog
-
-  Feed({"Enter", "End", "Enter"});
-  EXPECT_EQ(form_.SelectedSlot(), 4);
-  Feed({"Up", "Up", "Up"});  // a closed list changes its selection directly
-  EXPECT_EQ(form_.SelectedSlot(), 1);
-  EXPECT_EQ(form_.cboCommPort().Text(), "3");
-
-  Feed({"Tab", "Tab", "Enter", "End"});  // the port list scrolls to its end
-  EXPECT_EQ(keys_.Highlight(), 24);
-  EXPECT_EQ(keys_.ScrollTop(), 25 - SettingsKeys::kDropDownRows);
-  Feed({"Enter"});
-  EXPECT_EQ(form_.cboCommPort().Text(), "25");
-}
-
-TEST_F(SettingsKeysTest, LettersTypeInTheNameFieldAndPressButtonsElsewhere) {
-  Feed({"Enter", "Enter", "Tab"});  // slot 1, then the name field
-  ASSERT_EQ(keys_.focus(), ControlId::kTxtDeviceName);
-  Feed({"cär", "BS", "t"});
-  EXPECT_EQ(form_.txtDeviceName(), "cät");
-  EXPECT_FALSE(form_.Unloaded());  // 'c' typed, not Close
-  // The cursor steps over, and Delete removes, a whole character.
-  Feed({"Left", "Left", "Del", "ö", "End"});
-  EXPECT_EQ(form_.txtDeviceName(), "cöt");
-  EXPECT_FALSE(keys_.Handle({Key::kChar, char32_t{0x85}}));  // a C1 control
-  // Twenty characters fill the field; they are twenty-one bytes.
-  Feed({"abcdefghijklmnopqrstuvwxyz"});
-  EXPECT_EQ(form_.txtDeviceName(), "cötabcdefghijklmnopq");
-  EXPECT_EQ(keys_.Cursor(), 21u);
-
-  Feed({"M-a"});  // Alt works from the name field
-  EXPECT_EQ(keys_.focus(), ControlId::kCmdApply);
-  EXPECT_EQ(user_.Get("Velmoria", "Tarvex v4.0 - Modem #1", "Port"), "3");
-
-  Feed({"r"});  // Remove; its button then goes disabled and the focus moves on
-  EXPECT_FALSE(form_.RemoveEnabled());
-  EXPECT_EQ(keys_.focus(), ControlId::kCmdClose);
-  EXPECT_FALSE(keys_.Handle({Key::kChar, 'a'}));  // Apply is disabled now
-  Feed({"c"});
-  EXPECT_TRUE(form_.Unloaded());
-}
-
-}  // namespace
-}  // namespace tarvex::ui

@@ -12,6 +12,7 @@
 #include "tarvex/engine.h"
 #include "tarvex/error.h"
 #include "tarvex/mdl_public.h"
+#include "testing/error_of.h"
 #include "testing/fake_clock.h"
 #include "testing/fake_pump.h"
 #include "testing/memory_registry.h"
@@ -65,17 +66,6 @@ class EngineFixture : public ::testing::Test {
   void ExpectScriptMet(int16_t slot = 1) {
     EXPECT_EQ(modem(slot).MissingWrites(), std::vector<std::string>{});
     EXPECT_EQ(modem(slot).UnexpectedWrites(), std::vector<std::string>{});
-  }
-
-  // The error number `call` raised, 0 when none.
-  template <typename Call>
-  static int32_t ErrorOf(Call&& call) {
-    try {
-      call();
-    } catch (const Error& e) {
-      return e.number();
-    }
-    return 0;
   }
 
  private:

@@ -56,19 +56,5 @@ TEST(GenerateInboxTest, SameCountSameMessagesAllReadable) {
   EXPECT_TRUE(GenerateInbox(0).empty());
 }
 
-// The tool's join of the demo inbox is checked end to end; here what it holds.
-TEST(DemoInboxTest, PlainWideAndThreePartMessage) {
-  std::vector<StoredMessage> demo = DemoInbox();
-  ASSERT_EQ(demo.size(), 5u);
-  EXPECT_EQ(Decoded(demo[0]).DataCoding(), 0);
-  EXPECT_EQ(Decoded(demo[1]).DataCoding(), 8);
-  for (int part = 1; part <= 3; ++part) {
-    SMSDeliver d = Decoded(demo[1 + part]);
-    EXPECT_EQ(d.MultiPartSMSRef(), "00032A");
-    EXPECT_EQ(d.MultiPartSMSCount(), 3);
-    EXPECT_EQ(d.MultiPartSMSNumber(), part);
-  }
-}
-
 }  // namespace
 }  // namespace tarvex::modemsim

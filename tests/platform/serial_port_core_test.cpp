@@ -8,20 +8,12 @@
 #include <utility>
 
 #include "tarvex/error.h"
+#include "testing/error_of.h"
 
 namespace tarvex {
 namespace {
 
-// The number of the Error that `f` raises, 0 when it raises nothing.
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 // `held` is what the device received, `config` what it was last told;
 // `refuses` and `gone` are its two ways to fail.

@@ -9,6 +9,7 @@
 
 #include "platform/posix/posix_platform.h"
 #include "tarvex/error.h"
+#include "testing/error_of.h"
 #include "testing/memory_registry.h"
 
 namespace tarvex::posix {
@@ -19,16 +20,7 @@ using testing::MemoryRegistry;
 constexpr int16_t kPort = 7;
 constexpr int kWaitMs = 5000;  // a bound for real I/O, never reached when all is well
 
-// The number of the Error that `f` raises, 0 when it raises nothing.
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 class TermiosPortTest : public ::testing::Test {
  protected:

@@ -1,7 +1,8 @@
 // The POSIX implementations of the platform seams: the settings store on
-// SQLite, the termios serial port, the steady
-// clock and the empty message pump.  The Linux tool, the simulator's tests and
-// the end-to-end tests include exactly this header.
+// SQLite (with the per-user settings over it, RegistryUserSettings, as on
+// Windows), the termios serial port, the steady clock and the empty message
+// pump.  The Linux tool, the simulator's tests and the end-to-end tests include
+// exactly this header.
 //
 // Threads: each object is used by one thread at a time (the host's).  Several
 // processes may share the same databases and compete for the same serial
@@ -20,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/registry_user_settings.h"
+#include "platform/registry_user_settings.h"
 #include "platform/serial_port_core.h"
 #include "tarvex/clock.h"
 #include "tarvex/message_pump.h"

@@ -1,7 +1,7 @@
 // The Win32 implementations of the platform seams: the real registry through
 // its wide entry points, the serial port over \\.\COMn, GetTickCount/Sleep as
 // the clock, one PeekMessage pass as the message pump.  The per-user settings
-// store is RegistryUserSettings over the registry (config/), as on Linux.
+// store is RegistryUserSettings over the registry, as on Linux.
 //
 // Threads: each object is used by the host's thread (the apartment that made
 // the engine).  Failures: the registry reports Windows status codes and never

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/registry_user_settings.h"
+#include "platform/registry_user_settings.h"
 #include "platform/win32/win32_platform.h"
 #include "tarvex/mdl_public.h"
 #include "tarvex/t_registry.h"

@@ -1,6 +1,6 @@
 // VB's per-user settings over the registry, at the path SaveSetting uses on
 // Windows, so the per-user copy lands where a Windows user would look for it.
-#include "config/registry_user_settings.h"
+#include "platform/registry_user_settings.h"
 
 namespace tarvex {
 namespace {

@@ -1,4 +1,5 @@
-// The per-user settings store over a registry, on every platform.
+// The per-user settings seam over the registry seam, the same on every
+// platform: the POSIX and Win32 faces hand this to the settings dialog.
 #pragma once
 
 #include <string>
