@@ -73,7 +73,9 @@ TEST_F(TransactionTest, SilenceRunsToTheDeadline) {
   }
 }
 
-TEST_F(TransactionTest, TheDeadlineCountsSilenceSoAFlowingReplyIsNotCut) {
+// The deadline counts silence, so a flowing reply is not cut; chatter without
+// an answer still ends at ten times the deadline.
+TEST_F(TransactionTest, TheDeadlineCountsSilence) {
   engine().SetCommandTimeout(1000);
   modem()
       .Expect("AT+CGMM\r")
@@ -81,23 +83,11 @@ TEST_F(TransactionTest, TheDeadlineCountsSilenceSoAFlowingReplyIsNotCut) {
       .ReplyAfter(1800, "73\r\n")
       .ReplyAfter(2700, "\r\nOK\r\n");
   EXPECT_EQ(engine().DeviceModel(1), "E173");
-}
-
-TEST_F(TransactionTest, ChatterWithoutAnAnswerStillEndsAtTenTimesTheDeadline) {
-  engine().SetCommandTimeout(1000);
   auto& step = modem().Expect("AT+CGMM\r");
   for (uint32_t at = 900; at <= 30000; at += 900) step.ReplyAfter(at, "\r\n^RSSI:18\r\n");
   const uint32_t start = clock().TickCount();
   EXPECT_EQ(engine().DeviceModel(1), "TIMEOUT");
   EXPECT_EQ(clock().TickCount() - start, 10u + 10000u);
-}
-
-TEST_F(TransactionTest, StaleInputIsDroppedBeforeTheCommandIsWritten) {
-  // A late USSD answer, a final code of an abandoned command and a notice.
-  modem().Feed("\r\n+CUSD: 0,\"Late\",15\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",2\r\n");
-  modem().Expect("AT+CGMM\r").Reply("\r\nE173\r\n\r\nOK\r\n");
-  EXPECT_EQ(engine().DeviceModel(1), "E173");
-  ExpectScriptMet();
 }
 
 // Nine backspaces and ";+CMGD=1,4" once made a modem delete every message:
@@ -132,14 +122,16 @@ TEST_F(TransactionTest, TheArgumentGuardRefusesControlCharactersBeforeWriting) {
   EXPECT_EQ(engine().SetMessageStorageID(1, "SM"), "OK");
 }
 
-// Notices a receiver needs reach the caller, from stale input and from
-// inside a reply; the others are only taken out.
-TEST_F(TransactionTest, NoticesAreHandedToTheCaller) {
-  modem().Feed("\r\n+CMTI: \"SM\",3\r\n\r\n+CIEV: 1,24\r\n");
+// Stale input (a late USSD answer, an abandoned command's final code) is
+// dropped before the command goes out; notices a receiver needs reach the
+// caller, from stale input and from inside a reply; the others are only taken out.
+TEST_F(TransactionTest, StaleInputGoesAndNoticesAreHandedToTheCaller) {
+  modem().Feed("\r\n+CUSD: 0,\"Late\",15\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n\r\n+CIEV: 1,24\r\n");
   modem()
       .Expect("AT+CGMM\r")
       .Reply("\r\n+CDS: 24\r\n0791AA\r\n\r\n^RSSI:9\r\n\r\nE173\r\n\r\nOK\r\n");
   EXPECT_EQ(engine().DeviceModel(1), "E173");
+  ExpectScriptMet();
   std::vector<std::string> taken;
   for (const Indication& i : engine().TakeIndications()) {
     EXPECT_EQ(i.ModemID, 1);
