@@ -76,4 +76,10 @@ class EngineFixture : public ::testing::Test {
   std::unique_ptr<Tarvex> engine_;
 };
 
+// Most cases talk to slot 1, opened before each one.
+class SlotOneTest : public EngineFixture {
+ protected:
+  void SetUp() override { OpenSlot(1); }
+};
+
 }  // namespace tarvex::testing

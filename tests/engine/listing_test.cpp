@@ -35,10 +35,7 @@ std::string Listing(int first, int n, const std::string& line_end = "\r\n") {
   return reply + "\r\nOK\r\n";
 }
 
-class ListingTest : public EngineFixture {
- protected:
-  void SetUp() override { OpenSlot(1); }
-};
+using ListingTest = SlotOneTest;
 
 TEST_F(ListingTest, ListingsBecomeEntriesInOrder) {
   std::vector<std::string> ten;

@@ -11,8 +11,6 @@
 namespace tarvex::testing {
 namespace {
 
-std::string Show(const PinTries& t) { return std::to_string(t.pin) + "/" + std::to_string(t.puk); }
-
 TEST(ModemStatusParsers, RepliesOfRealModems) {
   struct Case {
     const char* modem;
@@ -38,7 +36,7 @@ TEST(ModemStatusParsers, RepliesOfRealModems) {
        {"Sierra MC7455 +CPINC", "\r\n+CPINC: 3,3,10,10\r\n\r\nOK\r\n", "3/10"}},
       [](const std::string& t) {
         PinTries p;
-        return ParsePinTries(t, p) ? Show(p) : "?";
+        return ParsePinTries(t, p) ? std::to_string(p.pin) + "/" + std::to_string(p.puk) : "?";
       });
   run("signal",
       {{"SIM800L", "\r\n+CSQ: 17,0\r\n\r\nOK\r\n", "17 -79 dBm 4 bars"},
@@ -137,10 +135,7 @@ TEST(ModemStatusParsers, StatusReportRequestSetsTpSrr) {
   EXPECT_EQ(s.EncodeLongSMS("2A", 2, 2).hex.substr(0, 4), "0061");
 }
 
-class ModemStatusTest : public EngineFixture {
- protected:
-  void SetUp() override { OpenSlot(1); }
-};
+using ModemStatusTest = SlotOneTest;
 
 TEST_F(ModemStatusTest, BusySimIsWaitedForOnTheClock) {
   modem().Expect("AT+CPIN?\r").Reply("\r\n+CME ERROR: 14\r\n");

@@ -12,10 +12,7 @@
 namespace tarvex::testing {
 namespace {
 
-class TransactionTest : public EngineFixture {
- protected:
-  void SetUp() override { OpenSlot(1); }
-};
+using TransactionTest = SlotOneTest;
 
 TEST_F(TransactionTest, ReplyShapesGiveTheirResult) {
   struct Case {

@@ -12,10 +12,7 @@ namespace {
 
 constexpr const char* kRequest = "AT+CUSD=1,\"*100#\",15\r";
 
-class UssdTest : public EngineFixture {
- protected:
-  void SetUp() override { OpenSlot(1); }
-};
+using UssdTest = SlotOneTest;
 
 TEST_F(UssdTest, AnswersInTheirShapes) {
   struct Case {
