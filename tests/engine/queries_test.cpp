@@ -10,10 +10,8 @@
 namespace tarvex::testing {
 namespace {
 
-class QueriesTest : public EngineFixture {
+class QueriesTest : public SlotOneTest {
  protected:
-  void SetUp() override { OpenSlot(1); }
-
   std::string Ask(const std::string& command, const std::string& reply,
                   const std::function<std::string()>& call) {
     modem().ClearLog();
