@@ -49,7 +49,6 @@ TEST_F(ReceivingTest, IndicationsFollowCnmi) {
     std::vector<std::string> steps;
     std::string expected;
   } kCases[] = {
-      {"mt 1", Quiet(), {"ATE0", "AT+CNMI=2,1", kHi}, "ATE0\r\r\nOK\r\n\r\nOK\r\n" + kCmti},
       {"mode 0 keeps it until mode 2",
        Quiet(),
        {"ATE0", "AT+CNMI=0,1", kHi, "AT+CNMI=2"},
