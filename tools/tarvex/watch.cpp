@@ -30,9 +30,11 @@
 #include "engine/text_decode.h"
 #include "entry_json.h"
 #include "modem_session.h"
+#include "platform/forwarding_port.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/socket_port.h"
 #include "platform/posix/sqlite_receive_store.h"
+#include "platform/tracing_port.h"
 #include "receive/receiver.h"
 #include "tarvex/engine.h"
 #include "tarvex/error.h"
@@ -84,58 +86,32 @@ void PrintErr(const std::string& line) {
   std::cerr << "tarvex: " << line << "\n" << std::flush;
 }
 
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (const unsigned char c : bytes) {
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 32 || c == 127) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // The slot's termios port, which in the idle wait also wakes for a stop
 // request or a client of the socket, and can print the dialogue.
-class WatchPort : public SerialPort {
+class WatchPort : public ForwardingPort {
  public:
   WatchPort(RegistryBackend& registry, int16_t slot, bool trace)
-      : port_(registry), slot_(slot), trace_(trace) {}
+      : ForwardingPort(std::make_unique<posix::TermiosPort>(registry)),
+        slot_(slot),
+        trace_(trace) {}
 
-  posix::TermiosPort& device() { return port_; }
+  posix::TermiosPort& device() { return static_cast<posix::TermiosPort&>(inner()); }
   // While set, WaitForInput also returns (false) when one of `fds` is readable.
   void SetIdle(std::vector<int> fds) { idle_fds_ = std::move(fds); }
 
-  void SetCommPort(int16_t port) override { port_.SetCommPort(port); }
-  int16_t CommPort() const override { return port_.CommPort(); }
-  void SetSettings(const std::string& settings) override { port_.SetSettings(settings); }
-  std::string Settings() const override { return port_.Settings(); }
-  void SetHandshaking(int32_t mode) override { port_.SetHandshaking(mode); }
-  void SetRThreshold(int16_t threshold) override { port_.SetRThreshold(threshold); }
-  void SetSThreshold(int16_t threshold) override { port_.SetSThreshold(threshold); }
-  void SetRTSEnable(bool enable) override { port_.SetRTSEnable(enable); }
-  void SetPortOpen(bool open) override { port_.SetPortOpen(open); }
-  bool PortOpen() const override { return port_.PortOpen(); }
-  void SetInputLen(int16_t length) override { port_.SetInputLen(length); }
   void Output(std::string_view data) override {
     if (trace_) Trace(">> ", data);
-    port_.Output(data);
+    ForwardingPort::Output(data);
   }
   std::string Input() override {
-    std::string data = port_.Input();
+    std::string data = ForwardingPort::Input();
     if (trace_ && !data.empty()) Trace("<< ", data);
     return data;
   }
   bool WaitForInput(uint32_t timeout_ms) override {
-    if (idle_fds_.empty() || port_.fd() < 0) return port_.WaitForInput(timeout_ms);
-    std::vector<pollfd> fds{{port_.fd(), POLLIN, 0}};
+    posix::TermiosPort& port = device();
+    if (idle_fds_.empty() || port.fd() < 0) return port.WaitForInput(timeout_ms);
+    std::vector<pollfd> fds{{port.fd(), POLLIN, 0}};
     for (const int fd : idle_fds_) fds.push_back({fd, POLLIN, 0});
     const int ready = poll(fds.data(), fds.size(), static_cast<int>(timeout_ms));
     return ready > 0 && fds[0].revents != 0;
@@ -147,7 +123,6 @@ class WatchPort : public SerialPort {
     std::cerr << "[slot " << slot_ << "] " << direction << Printable(data) << "\n";
   }
 
-  posix::TermiosPort port_;
   int16_t slot_;
   bool trace_;
   std::vector<int> idle_fds_;
