@@ -186,6 +186,17 @@ StampFields Stamp(const WallTime& t) {
   return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.zone_quarters};
 }
 
+// A delivered message carries the moment it arrived as its centre time stamp.
+void StampArrival(DeliverFields& d, const WallTime& t) {
+  d.year = t.year;
+  d.month = t.month;
+  d.day = t.day;
+  d.hour = t.hour;
+  d.minute = t.minute;
+  d.second = t.second;
+  d.zone_quarters = t.zone_quarters;
+}
+
 // A text cut for UCS2 parts of 67 units (70 alone), never inside a pair.
 std::vector<std::u16string> SplitUcs2(const std::u16string& text) {
   if (text.size() <= 70) return {text};
@@ -422,14 +433,7 @@ void Modem::ScheduleDeliver(const ControlCommand& c, int64_t at) {
   DeliverFields d;
   d.service_centre = options_.identity.service_centre;
   d.sender = c.Get("from", "+31612345678");
-  const WallTime t = Now();
-  d.year = t.year;
-  d.month = t.month;
-  d.day = t.day;
-  d.hour = t.hour;
-  d.minute = t.minute;
-  d.second = t.second;
-  d.zone_quarters = t.zone_quarters;
+  StampArrival(d, Now());
   d.force_ucs2 = c.Has("ucs2");
   const std::u16string text = Utf8ToUtf16(c.Get("text"));
   std::vector<std::pair<int, std::string>> parts;  // part number, PDU
@@ -688,14 +692,7 @@ void Modem::Loopback(const SentMessage& sent, int64_t at) {
   deliver.sender = options_.loopback_number;
   deliver.text = Utf8ToUtf16(sent.text);
   deliver.force_ucs2 = (sent.data_coding & 0x0C) == 0x08;
-  WallTime t = Now();
-  deliver.year = t.year;
-  deliver.month = t.month;
-  deliver.day = t.day;
-  deliver.hour = t.hour;
-  deliver.minute = t.minute;
-  deliver.second = t.second;
-  deliver.zone_quarters = t.zone_quarters;
+  StampArrival(deliver, Now());
   std::string pdu;
   try {
     if (!sent.ref.empty()) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/sqlite_statement.h"
 #include "tarvex/error.h"
 
 namespace tarvex::posix {
@@ -66,21 +67,16 @@ std::string Column(sqlite3_stmt* stmt, int i) {
 // A prepared statement that finalises itself and raises on every failure.
 class SqliteReceiveStore::Stmt {
  public:
-  Stmt(const SqliteReceiveStore& store, const char* sql) : store_(store) {
-    if (sqlite3_prepare_v2(store.db_, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-      store.Fail("cannot prepare a query");
-    }
+  Stmt(const SqliteReceiveStore& store, const char* sql) : store_(store), stmt_(store.db_, sql) {
+    if (!stmt_.ok()) store.Fail("cannot prepare a query");
   }
-  ~Stmt() { sqlite3_finalize(stmt_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
 
   Stmt& Bind(int i, const std::string& text) {
-    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    stmt_.Bind(i, text);
     return *this;
   }
   Stmt& Bind(int i, int64_t number) {
-    sqlite3_bind_int64(stmt_, i, number);
+    stmt_.Bind(i, number);
     return *this;
   }
   Stmt& Bind(int i, const EntryPlace& place) {  // binds i, i+1, i+2
@@ -90,21 +86,21 @@ class SqliteReceiveStore::Stmt {
   }
   // True for a row, false when done.
   bool Step() {
-    const int rc = sqlite3_step(stmt_);
+    const int rc = stmt_.Step();
     if (rc == SQLITE_ROW) return true;
     if (rc != SQLITE_DONE) store_.Fail("cannot read or write");
     return false;
   }
   void Run() {
     Step();
-    sqlite3_reset(stmt_);
+    stmt_.Reset();
   }
-  int64_t Int(int i) { return sqlite3_column_int64(stmt_, i); }
-  std::string Text(int i) { return Column(stmt_, i); }
+  int64_t Int(int i) { return sqlite3_column_int64(stmt_.get(), i); }
+  std::string Text(int i) { return Column(stmt_.get(), i); }
 
  private:
   const SqliteReceiveStore& store_;
-  sqlite3_stmt* stmt_ = nullptr;
+  SqliteStatement stmt_;
 };
 
 // A write transaction, begun as a writer (so two processes never deadlock

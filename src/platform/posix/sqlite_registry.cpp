@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/sqlite_statement.h"
 
 namespace tarvex::posix {
 namespace {
@@ -71,34 +72,7 @@ std::string DirName(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A prepared statement that finalises itself.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Stmt() { sqlite3_finalize(stmt_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-  bool ok() const { return stmt_ != nullptr; }
-  Stmt& Bind(int i, const std::string& text) {
-    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Stmt& Bind(int i, int64_t number) {
-    sqlite3_bind_int64(stmt_, i, number);
-    return *this;
-  }
-  Stmt& BindBlob(int i, const uint8_t* data, uint32_t size) {
-    // A zero-length blob, not NULL, for a value of no bytes.
-    sqlite3_bind_blob(stmt_, i, size ? data : reinterpret_cast<const uint8_t*>(""),
-                      static_cast<int>(size), SQLITE_TRANSIENT);
-    return *this;
-  }
-  int Step() { return ok() ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  sqlite3_stmt* get() { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using Stmt = SqliteStatement;
 
 bool Exec(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
