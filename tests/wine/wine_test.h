@@ -1,15 +1,33 @@
-// What the Wine test programs share: an object of the registered Tarvex4.ocx
-// made by its ProgID, as a host makes one, and text values of the registry as
-// the component and its hosts find them.
+// What the Wine test programs share: the program's apartment, an object of
+// the registered Tarvex4.ocx made by its ProgID, as a host makes one, and text
+// values of the registry as the component and its hosts find them.
 #pragma once
 
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
+#include <ole2.h>
 
 #include <optional>
 #include <string>
 
 namespace tarvex::com::testing {
+
+// The single-threaded apartment a program's tests run in (with OLE's
+// services, which a control's container needs, when `ole`), entered before
+// the first test and left after the last.
+class Apartment : public ::testing::Environment {
+ public:
+  explicit Apartment(bool ole) : ole_(ole) {}
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(ole_ ? OleInitialize(nullptr)
+                                  : CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  }
+  void TearDown() override { ole_ ? OleUninitialize() : CoUninitialize(); }
+
+ private:
+  bool ole_;
+};
 
 // Interface T of a new object, or null when the class is unknown or refuses.
 template <typename T>

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "com_test_support.h"
+#include "wine_test.h"
 
 namespace tarvex::com::testing {
 namespace {

@@ -12,9 +12,30 @@
 #include "server.h"
 #include "tarvex_object.h"
 #include "test_container.h"
+#include "wine_test.h"
 
 namespace tarvex::com::testing {
 namespace {
+
+[[maybe_unused]] ::testing::Environment* const apartment =
+    ::testing::AddGlobalTestEnvironment(new Apartment(true));
+
+// Whether the registered Tarvex4.ocx has no objects left.
+bool OcxCanUnload() {
+  HMODULE ocx = GetModuleHandleW(L"Tarvex4.ocx");
+  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(ocx, "DllCanUnloadNow")));
+  return can_unload != nullptr && can_unload() == S_OK;
+}
+
+// 2400 x 855 twips in pixels of the display.
+SIZE ControlPixels() {
+  HDC screen = GetDC(nullptr);
+  const SIZE size = {MulDiv(2400, GetDeviceCaps(screen, LOGPIXELSX), 1440),
+                     MulDiv(855, GetDeviceCaps(screen, LOGPIXELSY), 1440)};
+  ReleaseDC(nullptr, screen);
+  return size;
+}
 
 constexpr DWORD kMiscStatus = 131473;
 constexpr SIZEL kExtent = {4233, 1508};  // 2400 x 855 twips in HIMETRIC
@@ -99,7 +120,7 @@ RECT Placed(LONG left, LONG top) {
 class Control : public ::testing::Test {
  protected:
   void SetUp() override {
-    control_ = CreateControl();
+    *control_.GetAddressOf() = Create<IOleObject>(L"Tarvex4.Tarvex");
     ASSERT_NE(control_.Get(), nullptr);
   }
   void TearDown() override {

@@ -5,7 +5,7 @@
 //
 // The test owns the container on its stack: the count starts at 1 and never
 // deletes, so a test can check that the control let go of every reference.
-// One apartment thread (the program's environment calls OleInitialize).
+// One apartment thread, with OLE's services.
 #pragma once
 
 #include <windows.h>
@@ -13,16 +13,11 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include "tarvex4_idl.h"
+
 namespace tarvex::com::testing {
 
 using Microsoft::WRL::ComPtr;
-
-// The control by its ProgID, from the registered Tarvex4.ocx.
-ComPtr<IOleObject> CreateControl();
-// Whether the registered Tarvex4.ocx has no objects left.
-bool OcxCanUnload();
-// 2400 x 855 twips in pixels of the display.
-SIZE ControlPixels();
 
 class TestContainer : public IOleClientSite,
                       public IOleInPlaceSite,
@@ -30,7 +25,17 @@ class TestContainer : public IOleClientSite,
                       public IAdviseSinkEx,
                       public IDispatch {
  public:
-  TestContainer();
+  TestContainer() {
+    WNDCLASSEXW form = {};
+    form.cbSize = sizeof(form);
+    form.lpfnWndProc = DefWindowProcW;
+    form.hInstance = GetModuleHandleW(nullptr);
+    form.lpszClassName = L"TarvexTestForm";
+    RegisterClassExW(&form);  // fails harmlessly from the second container on
+    window_ = CreateWindowExW(0, form.lpszClassName, L"Form", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                              0, 0, 640, 480, nullptr, nullptr, form.hInstance, nullptr);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+  }
   ~TestContainer() { DestroyWindow(window_); }
   HWND window() const { return window_; }
   ULONG refs() const { return refs_; }
@@ -46,7 +51,24 @@ class TestContainer : public IOleClientSite,
   RECT last_pos_rect = {};
   IOleInPlaceActiveObject* active_object = nullptr;  // compared only
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+      *out = static_cast<IOleClientSite*>(this);
+    } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite)) {
+      *out = static_cast<IOleInPlaceSite*>(this);
+    } else if (IsEqualIID(iid, IID_IOleInPlaceUIWindow) || IsEqualIID(iid, IID_IOleInPlaceFrame)) {
+      *out = static_cast<IOleInPlaceFrame*>(this);
+    } else if (IsEqualIID(iid, IID_IAdviseSink) || IsEqualIID(iid, IID_IAdviseSinkEx)) {
+      *out = static_cast<IAdviseSinkEx*>(this);
+    } else if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, __uuidof(__Tarvex))) {
+      *out = static_cast<IDispatch*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
   // IOleClientSite
@@ -68,13 +90,31 @@ class TestContainer : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE OnUIActivate() override { return ui_active = true, S_OK; }
   HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
                                              LPRECT pos, LPRECT clip,
-                                             LPOLEINPLACEFRAMEINFO info) override;
+                                             LPOLEINPLACEFRAMEINFO info) override {
+    *frame = this;
+    AddRef();
+    *doc = nullptr;  // the frame is the document window too
+    *pos = offered;
+    GetClientRect(window_, clip);
+    *info = {sizeof(*info), FALSE, window_, nullptr, 0};
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return ui_active = false, S_OK; }
   HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return ++deactivations, S_OK; }
   HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT pos) override;
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT pos) override {
+    ++pos_rect_changes;
+    last_pos_rect = *pos;
+    ComPtr<IOleInPlaceObject> in_place;
+    if (insist_on != nullptr && SUCCEEDED(insist_on->QueryInterface(IID_PPV_ARGS(&in_place)))) {
+      RECT clip;
+      GetClientRect(window_, &clip);
+      in_place->SetObjectRects(&offered, &clip);
+    }
+    return S_OK;
+  }
   // IOleInPlaceUIWindow, IOleInPlaceFrame
   HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
