@@ -220,32 +220,21 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
   }
 }
 
-// The answer's text in each mode is checked end to end through the tool.
-TEST_F(ModemTest, UssdAnswersAfterItsDelay) {
-  struct Case {
-    UssdMode mode;
-    int64_t reply_delay;
-    std::vector<Emission> expected;
-  } cases[] = {
-      {UssdMode::kOk, 0, {{1000, "\r\nOK\r\n"}, {2500, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}},
-      {UssdMode::kOk, 200, {{1200, "\r\nOK\r\n"}, {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}},
-      {UssdMode::kStatus4, 0, {{1000, "\r\nOK\r\n"}, {2500, "\r\n+CUSD: 4\r\n"}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.mode));
-    ModemOptions options;
-    options.ussd_text = "Hi \u00e9";
-    options.ussd_mode = c.mode;
-    options.ussd_delay_ms = 1500;
-    options.faults.delay_ms = c.reply_delay;
-    Start(options);
-    now_ = 0;
-    Command("ATE0");
-    emissions_.clear();
-    now_ = 1000;
-    Command("AT+CUSD=1,\"*100#\",15");
-    EXPECT_EQ(emissions_, c.expected);
-  }
+// The answer's text in each mode is checked end to end through the tool;
+// here that it comes its delay after the OK, however late the OK was.
+TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
+  ModemOptions options;
+  options.ussd_text = "Hi \u00e9";
+  options.ussd_delay_ms = 1500;
+  options.faults.delay_ms = 200;
+  Start(options);
+  now_ = 0;
+  EchoOff();
+  emissions_.clear();
+  now_ = 1000;
+  Command("AT+CUSD=1,\"*100#\",15");
+  EXPECT_EQ(emissions_, (std::vector<Emission>{{1200, "\r\nOK\r\n"},
+                                               {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
 }
 
 }  // namespace
