@@ -1,17 +1,12 @@
-// The national language tables against the standard's shape, messages sent
-// through them as a phone sends them, and texts encoded with --national read
-// back with the part counts the header arithmetic gives.
+// The national language tables against the standard's shape, and messages
+// sent through them as a phone sends them (split_test encodes with them).
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "codec/gsm_alphabet.h"
-#include "codec/split.h"
-#include "tarvex/error.h"
 #include "tarvex/national_tables.h"
 #include "tarvex/sms_deliver.h"
-#include "tarvex/sms_submit.h"
 
 namespace tarvex::gsm7 {
 namespace {
@@ -115,59 +110,6 @@ TEST(NationalTablesTest, DecodeWhatPhonesSend) {
     EXPECT_EQ(d.MultiPartSMSRef(), c.ref);
     EXPECT_EQ(d.MultiPartSMSNumber(), c.part);
   }
-}
-
-// Header octets (with the length octet) cost their septets and fill bits: one
-// shift element leaves 155 in a message and 149 in a part, two 152 and 146.
-TEST(NationalTablesTest, EncodedTextsComeBackInTheFewestParts) {
-  const auto repeat = [](std::u16string_view unit, size_t n) {
-    std::u16string s;
-    for (size_t i = 0; i < n; ++i) s += unit;
-    return s;
-  };
-  const struct {
-    const char* choice;
-    std::u16string text;
-    std::vector<size_t> sizes;
-    ShiftTables tables;
-    bool ucs2;
-  } kCases[] = {
-      {"tr", u"ş" + repeat(u"a", 153), {154}, {0, 1}, false},  // 155 septets, single shift first
-      {"tr", repeat(u"ğ", 298), {149, 149}, {1, 0}, false},    // 5 parts by single shift
-      {"tr", u"plain text", {10}, {0, 0}, false},              // needs no table
-      {"tr", u"Привет", {6}, {0, 0}, true},                    // the tables cannot carry it
-      {"es", repeat(u"a", 148) + u"ú" + repeat(u"b", 10), {148, 11}, {0, 2}, false},
-      {"hi", repeat(u"नमस्ते ", 40), {149, 131}, {6, 0}, false},
-      {"auto", u"Ação " + repeat(u"ã", 150), {155}, {3, 0}, false},
-      {"auto", u"ş" + repeat(u"a", 60), {61}, {0, 0}, true},  // UCS2 ties: no table needed
-      {"auto", repeat(u"^", 100), {100}, {3, 0}, false},      // Portuguese has ^ unescaped
-      {"off", repeat(u"ğ", 100), {67, 33}, {0, 0}, true},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(std::string(c.choice) + " " + std::to_string(c.text.size()));
-    const MessagePlan plan = PlanMessage(c.text, ParseNationalChoice(c.choice));
-    EXPECT_EQ(plan.tables, c.tables);
-    EXPECT_EQ(plan.ucs2, c.ucs2);
-    std::vector<size_t> sizes;
-    std::u16string joined;
-    for (size_t i = 0; i < plan.parts.size(); ++i) {
-      sizes.push_back(plan.parts[i].size());
-      SMSSubmit s;
-      s.PhoneNumber = "+905321234567";
-      s.MessageText = plan.parts[i];
-      s.Tables = plan.tables;
-      const auto total = static_cast<int32_t>(plan.parts.size());
-      std::string entry =
-          "1\r\n" + (total == 1 ? s.Encode() : s.EncodeLongSMS("5A", total, i + 1)).hex;
-      SMSDeliver d;
-      d.Decode(entry);
-      EXPECT_EQ(d.Tables(), c.ucs2 ? ShiftTables{} : c.tables);
-      joined += d.MessageText();
-    }
-    EXPECT_EQ(sizes, c.sizes);
-    EXPECT_EQ(joined, c.text);
-  }
-  EXPECT_THROW(ParseNationalChoice("xx"), Error);
 }
 
 }  // namespace
