@@ -53,25 +53,23 @@ const char* KeyOf(const std::string& value) {
   return value.starts_with("dvn") ? mdlPublic::kDeviceNameKey : mdlPublic::kRouteKey;
 }
 
-// The text of a stored value, which must be REG_SZ; nullopt when missing.
-std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& value) {
-  const auto v = r.Get(kRegLocalMachine, KeyOf(value), value);
+// The text of a value, which must be REG_SZ with its NUL; nullopt when missing.
+std::optional<std::string> Text(const MemoryRegistry& r, RegHandle root, const std::string& path,
+                                const std::string& name) {
+  const auto v = r.Get(root, path, name);
   if (!v) return std::nullopt;
-  EXPECT_EQ(v->type, kRegSz) << value;
+  EXPECT_EQ(v->type, kRegSz) << name;
   std::string text(v->bytes.begin(), v->bytes.end());
-  EXPECT_TRUE(text.ends_with('\0')) << value << " lacks its terminating NUL";
+  EXPECT_TRUE(text.ends_with('\0')) << name << " lacks its terminating NUL";
   return text.substr(0, text.find('\0'));
 }
-
-// The per-user copy of a slot's value, as VB's GetSetting would read it.
-std::optional<std::string> UserValue(const MemoryRegistry& r, const std::string& slot,
-                                     const std::string& key) {
-  const auto v = r.Get(
-      kRegCurrentUser,
-      std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot, key);
-  if (!v) return std::nullopt;
-  return std::string(v->bytes.begin(), v->bytes.end()).substr(0, v->bytes.size() - 1);
+std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& value) {
+  return Text(r, kRegLocalMachine, KeyOf(value), value);
 }
+
+// Where VB's SaveSetting keeps a slot's per-user copy.
+const std::string kUserSection =
+    "Software\\VB and VBA Program Settings\\Velmoria\\Tarvex v4.0 - Modem #";
 
 using Values = std::map<std::string, std::optional<std::string>>;
 
@@ -188,20 +186,27 @@ INSTANTIATE_TEST_SUITE_P(
                                true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
+// Remove deletes from the slot's own section, and makes none where there was none.
 TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
   MemoryRegistry registry;
   RegistryUserSettings user(registry);
   user.SaveSetting("Velmoria", "Tarvex v4.0 - Modem #1", "Port", "6");  // another slot's copy
+  registry.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvp3", "3");
   frmSetting form(registry, user);
   form.Form_Load();
   for (const Step& step : {Slot(2), Port("3"), Baud("115200"), Press(F::kApply)}) step(form);
-  EXPECT_EQ(UserValue(registry, "2", "Port"), "3");
-  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), "115200");
+  const auto copy = [&](const char* slot, const char* key) {
+    return Text(registry, kRegCurrentUser, kUserSection + slot, key);
+  };
+  EXPECT_EQ(copy("2", "Port"), "3");
+  EXPECT_EQ(copy("2", "BaudRate"), "115200");
 
   Press(F::kRemove)(form);
-  EXPECT_EQ(UserValue(registry, "2", "Port"), std::nullopt);
-  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), std::nullopt);
-  EXPECT_EQ(UserValue(registry, "1", "Port"), "6");
+  EXPECT_EQ(copy("2", "Port"), std::nullopt);
+  EXPECT_EQ(copy("2", "BaudRate"), std::nullopt);
+  EXPECT_EQ(copy("1", "Port"), "6");
+  for (const Step& step : {Slot(3), Press(F::kRemove)}) step(form);
+  EXPECT_FALSE(registry.KeyExists(kRegCurrentUser, kUserSection + "3"));
 }
 
 TEST(FrmSettingTest, WhatTheToolkitWouldRefuse) {
