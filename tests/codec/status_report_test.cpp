@@ -79,15 +79,9 @@ TEST(StatusReportTest, EveryCutFailsCleanly) {
       EXPECT_EQ(Result(pdu.substr(0, n)).substr(0, 5), "error") << c.source << " cut at " << n;
     }
   }
-  // Optional fields announced by TP-PI must all be there.
-  const std::string with_text =
-      "06000B910221815716F27090215101218070902151017180"
-      "00"  // TP-ST
-      "07"
-      "00"
-      "00"
-      "05"
-      "E8329BFD06";  // PI: PID, DCS, UDL; "hello"
+  // Optional fields announced by TP-PI must all be there: amro's report with
+  // PI 07 (PID, DCS, UDL), PID 00, DCS 00, UDL 5 and "hello".
+  const std::string with_text = std::string(kReal[4].pdu) + "07000005E8329BFD06";
   const StatusReport r = DecodeStatusReport(with_text);
   EXPECT_EQ(r.user_data_length, 5);
   EXPECT_EQ(r.user_data_hex, "E8329BFD06");

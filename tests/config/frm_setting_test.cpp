@@ -53,25 +53,23 @@ const char* KeyOf(const std::string& value) {
   return value.starts_with("dvn") ? mdlPublic::kDeviceNameKey : mdlPublic::kRouteKey;
 }
 
-// The text of a stored value, which must be REG_SZ; nullopt when missing.
-std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& value) {
-  const auto v = r.Get(kRegLocalMachine, KeyOf(value), value);
+// The text of a value, which must be REG_SZ with its NUL; nullopt when missing.
+std::optional<std::string> Text(const MemoryRegistry& r, RegHandle root, const std::string& path,
+                                const std::string& name) {
+  const auto v = r.Get(root, path, name);
   if (!v) return std::nullopt;
-  EXPECT_EQ(v->type, kRegSz) << value;
+  EXPECT_EQ(v->type, kRegSz) << name;
   std::string text(v->bytes.begin(), v->bytes.end());
-  EXPECT_TRUE(text.ends_with('\0')) << value << " lacks its terminating NUL";
+  EXPECT_TRUE(text.ends_with('\0')) << name << " lacks its terminating NUL";
   return text.substr(0, text.find('\0'));
 }
-
-// The per-user copy of a slot's value, as VB's GetSetting would read it.
-std::optional<std::string> UserValue(const MemoryRegistry& r, const std::string& slot,
-                                     const std::string& key) {
-  const auto v = r.Get(
-      kRegCurrentUser,
-      std::string(RegistryUserSettings::kRoot) + "\\Velmoria\\Tarvex v4.0 - Modem #" + slot, key);
-  if (!v) return std::nullopt;
-  return std::string(v->bytes.begin(), v->bytes.end()).substr(0, v->bytes.size() - 1);
+std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& value) {
+  return Text(r, kRegLocalMachine, KeyOf(value), value);
 }
+
+// Where VB's SaveSetting keeps a slot's per-user copy.
+const std::string kUserSection =
+    "Software\\VB and VBA Program Settings\\Velmoria\\Tarvex v4.0 - Modem #";
 
 using Values = std::map<std::string, std::optional<std::string>>;
 
@@ -80,7 +78,7 @@ struct Scenario {
   std::map<std::string, std::string> stored;  // before the dialog opens
   std::vector<Step> steps;
   std::string view;
-  Values after;  // changed values (nullopt: deleted); the rest must be as stored
+  Values after = {};  // changed values (nullopt: deleted); the rest must be as stored
   bool fail_writes = false;
 };
 
@@ -113,95 +111,95 @@ const std::map<std::string, std::string> kSlot1 = {
 const Values kSlot1Deleted = {
     {"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}};
 
-INSTANTIATE_TEST_SUITE_P(
-    Dialog, FrmSettingScenario,
-    ::testing::Values(Scenario{"Opening", kSlot1, {}, "#0 '' / -", {}},
-                      Scenario{"FullyStoredSlotShowsTrimmedName",
-                               kSlot1,
-                               {Slot(1)},
-                               "#1 'Front desk' 3/115200 lists apply remove",
-                               {}},
-                      Scenario{"SwitchingToAnEmptySlotClearsTheSelections",
-                               kSlot1,
-                               {Slot(1), Slot(2)},
-                               "#2 '' / lists",
-                               {}},
-                      Scenario{"PortOutsideTheListLeavesRemoveDisabled",
-                               {{"dvp1", "COM3"}, {"dvb1", "9600"}},
-                               {Slot(1)},
-                               "#1 '' /9600 lists",
-                               {}},
-                      Scenario{"BaudOutsideTheListMustBePickedAgain",
-                               {{"dvp4", "5"}, {"dvb4", "4800"}},
-                               {Slot(4)},
-                               "#4 '' 5/ lists remove",
-                               {}},
-                      Scenario{"BaudPickedAfterAnUnlistedOne",
-                               {{"dvp4", "5"}, {"dvb4", "4800"}},
-                               {Slot(4), Baud("9600")},
-                               "#4 '' 5/9600 lists apply remove",
-                               {}},
-                      Scenario{"ApplyBlankNameStoresTheSlotLabel",
-                               {},
-                               {Slot(3), Port("7"), Baud("460800"), Name("   "), Press(F::kApply)},
-                               "#3 'Modem #3' 7/460800 lists apply remove",
-                               {{"dvp3", "7"}, {"dvb3", "460800"}, {"dvn3", "Modem #3"}}},
-                      // The name field holds twenty characters, not bytes.
-                      Scenario{
-                          "ApplyKeepsALeadingBlankButShowsItTrimmed",
-                          {},
-                          {Slot(2), Port("25"), Baud("256000"), Name(" Ünal ÄÖÜ äöü ßéè çñ øå"),
-                           Press(F::kApply)},
-                          "#2 'Ünal ÄÖÜ äöü ßéè çñ' 25/256000 lists apply remove",
-                          {{"dvp2", "25"}, {"dvb2", "256000"}, {"dvn2", " Ünal ÄÖÜ äöü ßéè çñ"}}},
-                      Scenario{"ApplyOverStoredValues",
-                               kSlot1,
-                               {Slot(1), Port("4"), Baud("2400"), Press(F::kApply)},
-                               "#1 'Front desk' 4/2400 lists apply remove",
-                               {{"dvp1", "4"}, {"dvb1", "2400"}, {"dvn1", "Front desk"}}},
-                      Scenario{"RemoveDeletesAllThreeAndKeepsTheSlot",
-                               kSlot1,
-                               {Slot(1), Press(F::kRemove)},
-                               "#1 '' / lists",
-                               kSlot1Deleted},
-                      Scenario{"RemoveOfAPartlyStoredSlot",
-                               {{"dvp2", "2"}},
-                               {Slot(2), Press(F::kRemove)},
-                               "#2 '' / lists",
-                               {{"dvp2", std::nullopt}}},
-                      Scenario{"CloseSavesNothingUnapplied",
-                               kSlot1,
-                               {Slot(1), Port("9"), Name("Changed"), Press(F::kClose)},
-                               "#1 'Changed' 9/115200 lists apply remove",
-                               {}},
-                      Scenario{"FailingStoreShowsTheOldValuesAgain",
-                               kSlot1,
-                               {Slot(1), Port("8"), Baud("9600"), Name("New"), Press(F::kApply)},
-                               "#1 'Front desk' 3/115200 lists apply remove",
-                               {},
-                               true},
-                      Scenario{"FailingStoreRemoveLeavesTheSlotConfigured",
-                               kSlot1,
-                               {Slot(1), Press(F::kRemove)},
-                               "#1 'Front desk' 3/115200 lists apply remove",
-                               {},
-                               true}),
-    [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+const Scenario kScenarios[] = {
+    {"Opening", kSlot1, {}, "#0 '' / -"},
+    {"FullyStoredSlotShowsTrimmedName",
+     kSlot1,
+     {Slot(1)},
+     "#1 'Front desk' 3/115200 lists apply remove"},
+    {"SwitchingToAnEmptySlotClearsTheSelections", kSlot1, {Slot(1), Slot(2)}, "#2 '' / lists"},
+    {"PortOutsideTheListLeavesRemoveDisabled",
+     {{"dvp1", "COM3"}, {"dvb1", "9600"}},
+     {Slot(1)},
+     "#1 '' /9600 lists"},
+    {"BaudOutsideTheListMustBePickedAgain",
+     {{"dvp4", "5"}, {"dvb4", "4800"}},
+     {Slot(4)},
+     "#4 '' 5/ lists remove"},
+    {"BaudPickedAfterAnUnlistedOne",
+     {{"dvp4", "5"}, {"dvb4", "4800"}},
+     {Slot(4), Baud("9600")},
+     "#4 '' 5/9600 lists apply remove"},
+    {"ApplyBlankNameStoresTheSlotLabel",
+     {},
+     {Slot(3), Port("7"), Baud("460800"), Name("   "), Press(F::kApply)},
+     "#3 'Modem #3' 7/460800 lists apply remove",
+     {{"dvp3", "7"}, {"dvb3", "460800"}, {"dvn3", "Modem #3"}}},
+    // The name field holds twenty characters, not bytes.
+    {"ApplyKeepsALeadingBlankButShowsItTrimmed",
+     {},
+     {Slot(2), Port("25"), Baud("256000"), Name(" Ünal ÄÖÜ äöü ßéè çñ øå"), Press(F::kApply)},
+     "#2 'Ünal ÄÖÜ äöü ßéè çñ' 25/256000 lists apply remove",
+     {{"dvp2", "25"}, {"dvb2", "256000"}, {"dvn2", " Ünal ÄÖÜ äöü ßéè çñ"}}},
+    {"ApplyOverStoredValues",
+     kSlot1,
+     {Slot(1), Port("4"), Baud("2400"), Press(F::kApply)},
+     "#1 'Front desk' 4/2400 lists apply remove",
+     {{"dvp1", "4"}, {"dvb1", "2400"}, {"dvn1", "Front desk"}}},
+    {"RemoveDeletesAllThreeAndKeepsTheSlot",
+     kSlot1,
+     {Slot(1), Press(F::kRemove)},
+     "#1 '' / lists",
+     kSlot1Deleted},
+    {"RemoveOfAPartlyStoredSlot",
+     {{"dvp2", "2"}},
+     {Slot(2), Press(F::kRemove)},
+     "#2 '' / lists",
+     {{"dvp2", std::nullopt}}},
+    {"CloseSavesNothingUnapplied",
+     kSlot1,
+     {Slot(1), Port("9"), Name("Changed"), Press(F::kClose)},
+     "#1 'Changed' 9/115200 lists apply remove"},
+    {"FailingStoreShowsTheOldValuesAgain",
+     kSlot1,
+     {Slot(1), Port("8"), Baud("9600"), Name("New"), Press(F::kApply)},
+     "#1 'Front desk' 3/115200 lists apply remove",
+     {},
+     true},
+    {"FailingStoreRemoveLeavesTheSlotConfigured",
+     kSlot1,
+     {Slot(1), Press(F::kRemove)},
+     "#1 'Front desk' 3/115200 lists apply remove",
+     {},
+     true},
+};
 
+INSTANTIATE_TEST_SUITE_P(Dialog, FrmSettingScenario, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return info.param.name;
+                         });
+
+// Remove deletes from the slot's own section, and makes none where there was none.
 TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
   MemoryRegistry registry;
   RegistryUserSettings user(registry);
   user.SaveSetting("Velmoria", "Tarvex v4.0 - Modem #1", "Port", "6");  // another slot's copy
+  registry.PutString(kRegLocalMachine, mdlPublic::kRouteKey, "dvp3", "3");
   frmSetting form(registry, user);
   form.Form_Load();
   for (const Step& step : {Slot(2), Port("3"), Baud("115200"), Press(F::kApply)}) step(form);
-  EXPECT_EQ(UserValue(registry, "2", "Port"), "3");
-  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), "115200");
+  const auto copy = [&](const char* slot, const char* key) {
+    return Text(registry, kRegCurrentUser, kUserSection + slot, key);
+  };
+  EXPECT_EQ(copy("2", "Port"), "3");
+  EXPECT_EQ(copy("2", "BaudRate"), "115200");
 
   Press(F::kRemove)(form);
-  EXPECT_EQ(UserValue(registry, "2", "Port"), std::nullopt);
-  EXPECT_EQ(UserValue(registry, "2", "BaudRate"), std::nullopt);
-  EXPECT_EQ(UserValue(registry, "1", "Port"), "6");
+  EXPECT_EQ(copy("2", "Port"), std::nullopt);
+  EXPECT_EQ(copy("2", "BaudRate"), std::nullopt);
+  EXPECT_EQ(copy("1", "Port"), "6");
+  for (const Step& step : {Slot(3), Press(F::kRemove)}) step(form);
+  EXPECT_FALSE(registry.KeyExists(kRegCurrentUser, kUserSection + "3"));
 }
 
 TEST(FrmSettingTest, WhatTheToolkitWouldRefuse) {

@@ -1,3 +1,4 @@
+// TRegistry over the in-memory store, and the per-slot lookups made with it.
 #include "tarvex/t_registry.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "tarvex/error.h"
+#include "tarvex/mdl_public.h"
 #include "testing/memory_registry.h"
 
 namespace tarvex {
@@ -92,52 +94,31 @@ TEST_F(TRegistryTest, FailedWritesChangeNothing) {
   EXPECT_EQ(Read("dvp1"), "3");
 }
 
+// The stored byte (of four, little-endian binary), or -error with the old
+// text left in place.
 TEST_F(TRegistryTest, SaveStringLongConvertsTextToOneByte) {
-  const struct {
-    const char* text;
-    int expected;  // the stored byte, or -error number
-  } cases[] = {
-      {"200", 200},
-      {"255", 255},
-      {" 7\t", 7},
-      {"\t+3", 3},
-      {"2.5", 2},
-      {"3.5", 4},
-      {"0.5", 0},
-      {".5", 0},
-      {"1.", 1},
-      {"-0.5", 0},
-      {"2.55E2", 255},
-      {"255.5", -kOverflow},
-      {"256", -kOverflow},
-      {"-1", -kOverflow},
-      {"1e999", -kOverflow},
-      {"", -kTypeMismatch},
-      {".", -kTypeMismatch},
-      {"1,5", -kTypeMismatch},
-      {"3 4", -kTypeMismatch},
-      {"0x10", -kTypeMismatch},
-      {"inf", -kTypeMismatch},
-      {"1e", -kTypeMismatch},
-      {"--1", -kTypeMismatch},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string("\"") + c.text + "\"");
+  auto save = [this](const char* text) {
     memory_.PutString(kRegLocalMachine, kKey, "dvp1", "old");
-    int got;
     try {
-      reg_.SaveStringLong(kHkeyLocalMachine, kKey, "dvp1", c.text);
-      auto value = Stored("dvp1");
-      ASSERT_TRUE(value.has_value());
-      ASSERT_EQ(value->type, kRegBinary);
-      ASSERT_EQ(value->bytes.size(), 4u);
-      EXPECT_EQ((Bytes{value->bytes.begin() + 1, value->bytes.end()}), (Bytes{0, 0, 0}));
-      got = value->bytes[0];
+      reg_.SaveStringLong(kHkeyLocalMachine, kKey, "dvp1", text);
     } catch (const Error& e) {
-      got = -e.number();
-      EXPECT_EQ(Stored("dvp1")->type, kRegSz) << "nothing written";
+      EXPECT_EQ(Read("dvp1"), "old") << text;
+      return -e.number();
     }
-    EXPECT_EQ(got, c.expected);
+    const auto value = Stored("dvp1").value_or(MemoryRegistry::Value{});
+    const uint8_t byte = value.bytes.empty() ? 0 : value.bytes[0];
+    EXPECT_EQ(value, (MemoryRegistry::Value{kRegBinary, {byte, 0, 0, 0}})) << text;
+    return int{byte};
+  };
+  const std::pair<const char*, int> kStored[] = {
+      {"200", 200}, {"255", 255}, {" 7\t", 7}, {"\t+3", 3}, {"2.5", 2},     {"3.5", 4},
+      {"0.5", 0},   {".5", 0},    {"1.", 1},   {"-0.5", 0}, {"2.55E2", 255}};
+  for (const auto& [text, byte] : kStored) EXPECT_EQ(save(text), byte) << text;
+  for (const char* text : {"255.5", "256", "-1", "1e999"}) {
+    EXPECT_EQ(save(text), -kOverflow) << text;
+  }
+  for (const char* text : {"", ".", "1,5", "3 4", "0x10", "inf", "1e", "--1"}) {
+    EXPECT_EQ(save(text), -kTypeMismatch) << text;
   }
   // The key is made before the conversion fails.
   EXPECT_THROW(reg_.SaveStringLong(kHkeyLocalMachine, "SOFTWARE\\New", "v", "abc"), Error);
@@ -153,6 +134,27 @@ TEST_F(TRegistryTest, DelSettingDeletesOnlyTheNamedValueAndCreatesTheKey) {
   reg_.DelSetting(kHkeyLocalMachine, kKey, "dvp1");  // already gone: no error
   reg_.DelSetting(kHkeyLocalMachine, "SOFTWARE\\Missing\\Key", "v");
   EXPECT_TRUE(memory_.KeyExists(kRegLocalMachine, "SOFTWARE\\Missing\\Key"));
+}
+
+// A slot's lookups read its own values only: no prefix match ("dvp12" for
+// slot 1), each under its own key, and never the per-user root.
+TEST_F(TRegistryTest, SlotLookupsReadOnlyTheSlotsOwnValues) {
+  using mdlPublic::GetBaudRateSetting, mdlPublic::GetDeviceNameSetting, mdlPublic::GetPortSetting;
+  const char* names = "SOFTWARE\\DevName\\Device";
+  memory_.PutString(kRegLocalMachine, kKey, "dvp12", "5");
+  memory_.PutString(kRegLocalMachine, kKey, "dvp-1", "6");
+  memory_.PutString(kRegLocalMachine, kKey, "dvb1", "115200");
+  memory_.PutString(kRegLocalMachine, kKey, "dvn1", "x");
+  memory_.PutString(kRegLocalMachine, names, "dvn2", " GSM 1 ");
+  memory_.PutString(kRegLocalMachine, names, "dvb2", "x");
+  memory_.PutString(kRegCurrentUser, kKey, "dvp1", "3");
+  EXPECT_EQ(GetPortSetting(memory_, 12), "5");
+  EXPECT_EQ(GetPortSetting(memory_, -1), "6");
+  EXPECT_EQ(GetPortSetting(memory_, 1), "");
+  EXPECT_EQ(GetBaudRateSetting(memory_, 1), "115200");
+  EXPECT_EQ(GetBaudRateSetting(memory_, 2), "");
+  EXPECT_EQ(GetDeviceNameSetting(memory_, 1), "");
+  EXPECT_EQ(GetDeviceNameSetting(memory_, 2), " GSM 1 ") << "blanks kept";
 }
 
 }  // namespace

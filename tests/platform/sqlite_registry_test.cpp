@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/posix/posix_platform.h"
-#include "testing/memory_registry.h"
 
 namespace tarvex::posix {
 namespace {
@@ -43,6 +42,10 @@ std::string Get(RegistryBackend& reg, RegHandle root, const std::string& path,
   return std::to_string(type) + ":" + std::string(data.begin(), data.end());
 }
 
+// What Get gives for text a REG_SZ value holds (with its NUL).
+std::string Sz(const std::string& text) { return "1:" + text + '\0'; }
+Bytes Text(const std::string& text) { return Bytes(text.c_str(), text.c_str() + text.size() + 1); }
+
 class SqliteRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,11 +67,9 @@ class SqliteRegistryTest : public ::testing::Test {
 TEST_F(SqliteRegistryTest, KeysValuesAndTheirCase) {
   auto reg = Open();
   const std::string route = "SOFTWARE\\Clients\\Route";
-  ASSERT_EQ(Set(*reg, kRegLocalMachine, route, "dvp1", kRegSz, {'3', 0}), kRegSuccess);
-  EXPECT_EQ(Get(*reg, kRegLocalMachine, "software\\clients\\ROUTE", "DVP1"),
-            std::string("1:3\0", 4));
-  EXPECT_EQ(Get(*reg, kRegLocalMachine, "\\SOFTWARE\\\\Clients\\Route\\", "dvp1"),
-            std::string("1:3\0", 4))
+  ASSERT_EQ(Set(*reg, kRegLocalMachine, route, "dvp1", kRegSz, Text("3")), kRegSuccess);
+  EXPECT_EQ(Get(*reg, kRegLocalMachine, "software\\clients\\ROUTE", "DVP1"), Sz("3"));
+  EXPECT_EQ(Get(*reg, kRegLocalMachine, "\\SOFTWARE\\\\Clients\\Route\\", "dvp1"), Sz("3"))
       << "separators at the ends and doubled are ignored";
 
   // Ancestors exist; siblings and other roots do not.
@@ -90,7 +91,7 @@ TEST_F(SqliteRegistryTest, KeysValuesAndTheirCase) {
 
 TEST_F(SqliteRegistryTest, QueryValueSizesAndDefaultValue) {
   auto reg = Open();
-  ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "", kRegSz, {'d', 'e', 'f', 0}), kRegSuccess);
+  ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "", kRegSz, Text("def")), kRegSuccess);
   ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "empty", kRegBinary, {}), kRegSuccess);
   RegHandle key = 0;
   ASSERT_EQ(reg->OpenKey(kRegCurrentUser, "k", &key), kRegSuccess);
@@ -116,14 +117,14 @@ TEST_F(SqliteRegistryTest, RootsLiveInTheirOwnFilesAndPersist) {
   EXPECT_FALSE(fs::exists(dir_ / "machine")) << "a read creates nothing";
   {
     auto reg = Open();
-    ASSERT_EQ(Set(*reg, kRegLocalMachine, "A", "x", kRegSz, {'m', 0}), kRegSuccess);
+    ASSERT_EQ(Set(*reg, kRegLocalMachine, "A", "x", kRegSz, Text("m")), kRegSuccess);
     EXPECT_TRUE(fs::exists(MachineDb()));
     EXPECT_FALSE(fs::exists(UserDb()));
-    ASSERT_EQ(Set(*reg, kRegCurrentUser, "A", "x", kRegSz, {'u', 0}), kRegSuccess);
+    ASSERT_EQ(Set(*reg, kRegCurrentUser, "A", "x", kRegSz, Text("u")), kRegSuccess);
   }
   auto again = Open();
-  EXPECT_EQ(Get(*again, kRegLocalMachine, "a", "X"), std::string("1:m\0", 4));
-  EXPECT_EQ(Get(*again, kRegCurrentUser, "a", "X"), std::string("1:u\0", 4));
+  EXPECT_EQ(Get(*again, kRegLocalMachine, "a", "X"), Sz("m"));
+  EXPECT_EQ(Get(*again, kRegCurrentUser, "a", "X"), Sz("u"));
 }
 
 TEST_F(SqliteRegistryTest, UnwritableStoreFailsWritesAndReadsNothing) {
@@ -138,22 +139,28 @@ TEST_F(SqliteRegistryTest, UnwritableStoreFailsWritesAndReadsNothing) {
   EXPECT_EQ(reg.OpenKey(kRegLocalMachine, "A", &key), kRegFileNotFound);
 }
 
-// Runs `body` in a child process with a registry of its own; returns its pid.
-template <typename Body>
-pid_t Spawn(const std::string& machine, const std::string& user, Body body) {
-  pid_t pid = fork();
+// Runs `body` in a child process with a registry of its own, as user nobody
+// when asked; returns its pid.  The child exits with what `body` returns.
+pid_t Spawn(const std::string& machine, const std::string& user, auto body, bool nobody = false) {
+  const pid_t pid = fork();
   if (pid == 0) {
-    bool ok = false;
+    if (nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    int code = 0;
     {
       SqliteRegistry reg(machine, user);
-      ok = body(reg);
+      code = body(reg);
     }
-    _exit(ok ? 0 : 1);
+    _exit(code);
   }
   return pid;
 }
 
-bool ExitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+// A child's exit code, -1 when it did not exit.
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+int Reap(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid ? ExitCode(status) : -1;
+}
 
 TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues) {
   constexpr int kNameWriters = 7;
@@ -167,22 +174,19 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues)
   std::vector<pid_t> names;
   for (int w = 0; w < kNameWriters; ++w) {
     names.push_back(Spawn(MachineDb(), UserDb(), [w](SqliteRegistry& child) {
-      for (int i = 0; i < kNames; ++i) {
-        const std::string name = "n" + std::to_string(w * kNames + i);
-        const Bytes text(name.begin(), name.end());
-        if (Set(child, kRegLocalMachine, "Shared", name, kRegSz, text) != kRegSuccess) return false;
+      for (int i = w * kNames; i < (w + 1) * kNames; ++i) {
+        const std::string name = "n" + std::to_string(i);
+        if (Set(child, kRegLocalMachine, "Shared", name, kRegSz, Text(name))) return 1;
       }
-      return true;
+      return 0;
     }));
   }
   const pid_t blobs = Spawn(MachineDb(), UserDb(), [](SqliteRegistry& child) {
     for (int round = 1; round <= kRounds; ++round) {
-      if (Set(child, kRegLocalMachine, "Big", "blob", kRegBinary,
-              Bytes(kSize, static_cast<uint8_t>(round))) != kRegSuccess) {
-        return false;
-      }
+      const Bytes blob(kSize, static_cast<uint8_t>(round));
+      if (Set(child, kRegLocalMachine, "Big", "blob", kRegBinary, blob)) return 1;
     }
-    return true;
+    return 0;
   });
   ASSERT_TRUE(names.back() > 0 && blobs > 0);
 
@@ -193,27 +197,24 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues)
   Bytes data(kSize);
   int status = 0;
   uint8_t last_seen = 0;
-  for (int reads = 0; reads == 0 || waitpid(blobs, &status, WNOHANG) == 0; ++reads) {
+  do {
     uint32_t size = kSize, type = 0;
     ASSERT_EQ(reg->QueryValue(key, "blob", &type, data.data(), &size), kRegSuccess);
     ASSERT_EQ(size, kSize);
     for (uint32_t i = 1; i < kSize; ++i) ASSERT_EQ(data[i], data[0]) << "mixed at byte " << i;
     ASSERT_GE(data[0], last_seen) << "went back in time";
     last_seen = data[0];
-  }
+  } while (waitpid(blobs, &status, WNOHANG) == 0);
   reg->CloseKey(key);
-  EXPECT_TRUE(ExitedCleanly(status));
+  EXPECT_EQ(ExitCode(status), 0);
   EXPECT_EQ(Get(*reg, kRegLocalMachine, "Big", "blob"),
             "3:" + std::string(kSize, static_cast<char>(kRounds)));
-  for (pid_t pid : names) {
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(ExitedCleanly(status));
-  }
+  for (pid_t pid : names) EXPECT_EQ(Reap(pid), 0);
   EXPECT_EQ(reg->EnumStringValues(kRegLocalMachine, "shared").size(),
             size_t{kNameWriters * kNames});
   for (int i = 0; i < kNameWriters * kNames; ++i) {
     const std::string name = "n" + std::to_string(i);
-    ASSERT_EQ(Get(*reg, kRegLocalMachine, "Shared", name), "1:" + name);
+    ASSERT_EQ(Get(*reg, kRegLocalMachine, "Shared", name), Sz(name));
   }
 }
 
@@ -221,26 +222,25 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersLoseNothingAndReadersSeeWholeValues)
 // commits lands whole.
 TEST_F(SqliteRegistryTest, GroupOfWritesLandsWholeOrNotAtAll) {
   auto reg = Open();
-  ASSERT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+  ASSERT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, Text("3")), kRegSuccess);
   const pid_t killed = Spawn(MachineDb(), UserDb(), [](SqliteRegistry& child) {
     child.BeginWrites(kRegLocalMachine);
-    Set(child, kRegLocalMachine, "Route", "dvp1", kRegSz, {'7', 0});
-    Set(child, kRegLocalMachine, "Device", "dvn1", kRegSz, {'N', 0});
+    Set(child, kRegLocalMachine, "Route", "dvp1", kRegSz, Text("7"));
+    Set(child, kRegLocalMachine, "Device", "dvn1", kRegSz, Text("N"));
     _exit(0);  // as kill -9 would: no commit, no rollback
-    return true;
+    return 0;
   });
-  int status = 0;
-  ASSERT_EQ(waitpid(killed, &status, 0), killed);
-  EXPECT_EQ(Get(*reg, kRegLocalMachine, "Route", "dvp1"), std::string("1:3\0", 4));
+  ASSERT_EQ(Reap(killed), 0);
+  EXPECT_EQ(Get(*reg, kRegLocalMachine, "Route", "dvp1"), Sz("3"));
   EXPECT_EQ(Get(*reg, kRegLocalMachine, "Device", "dvn1"), "open 2");
 
   ASSERT_EQ(reg->BeginWrites(kRegLocalMachine), kRegSuccess);
-  Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'7', 0});
-  Set(*reg, kRegLocalMachine, "Device", "dvn1", kRegSz, {'N', 0});
-  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Route", "dvp1"), std::string("1:3\0", 4))
+  Set(*reg, kRegLocalMachine, "Route", "dvp1", kRegSz, Text("7"));
+  Set(*reg, kRegLocalMachine, "Device", "dvn1", kRegSz, Text("N"));
+  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Route", "dvp1"), Sz("3"))
       << "another process sees nothing of an open group";
   ASSERT_EQ(reg->EndWrites(true), kRegSuccess);
-  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Device", "dvn1"), std::string("1:N\0", 4));
+  EXPECT_EQ(Get(*Open(), kRegLocalMachine, "Device", "dvn1"), Sz("N"));
 }
 
 // Damage is reported with the path, and the file is left exactly as it was.
@@ -252,14 +252,14 @@ TEST_F(SqliteRegistryTest, DamagedDatabaseIsReportedAndNeverReplaced) {
   };
   for (const auto& [what, damage] : damages) {
     fs::remove_all(dir_ / "machine");
-    ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+    ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, Text("3")), kRegSuccess);
     damage(MachineDb());
     const auto size = fs::file_size(MachineDb());
     auto reg = Open();
     EXPECT_NE(reg->ReadProblem(kRegLocalMachine).find(MachineDb() + " is damaged"),
               std::string::npos)
         << what << ": " << reg->ReadProblem(kRegLocalMachine);
-    EXPECT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp2", kRegSz, {'4', 0}), kRegAccessDenied)
+    EXPECT_EQ(Set(*reg, kRegLocalMachine, "Route", "dvp2", kRegSz, Text("4")), kRegAccessDenied)
         << what;
     EXPECT_NE(reg->WriteProblem(kRegLocalMachine).find("is damaged"), std::string::npos) << what;
     EXPECT_EQ(fs::file_size(MachineDb()), size) << what;
@@ -270,55 +270,30 @@ TEST_F(SqliteRegistryTest, DamagedDatabaseIsReportedAndNeverReplaced) {
 TEST_F(SqliteRegistryTest, EveryUserReadsAndIsToldWhenTheyCannot) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as user nobody";
   const mode_t old_umask = umask(077);
-  ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, {'3', 0}), kRegSuccess);
+  ASSERT_EQ(Set(*Open(), kRegLocalMachine, "Route", "dvp1", kRegSz, Text("3")), kRegSuccess);
   umask(old_umask);
   EXPECT_EQ(fs::status(MachineDb()).permissions(), fs::perms(0644));
   EXPECT_EQ(fs::status(dir_ / "machine").permissions(), fs::perms(0755));
   fs::permissions(dir_, fs::perms(0755));
-  auto as_nobody = [this](int (*body)(SqliteRegistry&)) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-      SqliteRegistry reg(MachineDb(), UserDb());
-      _exit(body(reg));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
-  EXPECT_EQ(as_nobody([](SqliteRegistry& reg) {
-              if (Get(reg, kRegLocalMachine, "Route", "dvp1") != std::string("1:3\0", 4)) return 1;
-              if (Set(reg, kRegLocalMachine, "Route", "dvp1", kRegSz, {'4', 0}) != kRegAccessDenied)
-                return 2;
-              return reg.WriteProblem(kRegLocalMachine).ends_with("permission denied") ? 0 : 3;
-            }),
-            0);
+  const pid_t reader = Spawn(
+      MachineDb(), UserDb(),
+      [](SqliteRegistry& reg) {
+        if (Get(reg, kRegLocalMachine, "Route", "dvp1") != Sz("3")) return 1;
+        if (Set(reg, kRegLocalMachine, "Route", "dvp1", kRegSz, Text("4")) != kRegAccessDenied) {
+          return 2;
+        }
+        return reg.WriteProblem(kRegLocalMachine).ends_with("permission denied") ? 0 : 3;
+      },
+      true);
+  EXPECT_EQ(Reap(reader), 0);
   fs::permissions(MachineDb(), fs::perms(0600));
-  EXPECT_EQ(as_nobody([](SqliteRegistry& reg) {
-              return reg.ReadProblem(kRegLocalMachine) == "cannot read the settings store " +
-                                                              reg.machine_db() +
-                                                              ": permission denied"
-                         ? 0
-                         : 1;
-            }),
-            0);
-}
-
-TEST(RegistryUserSettingsTest, StoresWhereSaveSettingDoes) {
-  testing::MemoryRegistry memory;
-  RegistryUserSettings settings(memory);
-  const std::string root = "Software\\VB and VBA Program Settings\\Velmoria\\";
-  settings.SaveSetting("Velmoria", "Tarvex v4.0 - Modem #2", "Port", "3");
-  EXPECT_EQ(memory.Get(kRegCurrentUser, root + "Tarvex v4.0 - Modem #2", "port"),
-            (testing::MemoryRegistry::Value{kRegSz, {'3', 0}}));
-  settings.DeleteSetting("Velmoria", "Tarvex v4.0 - Modem #2", "Port");
-  EXPECT_FALSE(memory.Get(kRegCurrentUser, root + "Tarvex v4.0 - Modem #2", "Port"));
-  settings.DeleteSetting("Velmoria", "Tarvex v4.0 - Modem #9", "Port");
-  EXPECT_FALSE(memory.KeyExists(kRegCurrentUser, root + "Tarvex v4.0 - Modem #9"))
-      << "a delete leaves no empty section behind";
-  memory.SetFailWrites(true);
-  settings.SaveSetting("Velmoria", "S", "K", "v");  // silent
-  EXPECT_EQ(memory.OpenHandles(), 0);
+  const std::string expected =
+      "cannot read the settings store " + MachineDb() + ": permission denied";
+  const pid_t refused = Spawn(
+      MachineDb(), UserDb(),
+      [&](SqliteRegistry& reg) { return reg.ReadProblem(kRegLocalMachine) == expected ? 0 : 1; },
+      true);
+  EXPECT_EQ(Reap(refused), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "config/frm_setting.h"
 #include "platform/registry_user_settings.h"
 #include "tarvex/mdl_public.h"
@@ -67,8 +68,8 @@ class SettingsKeysTest : public ::testing::Test {
     form_.Form_Load();
   }
 
-  // Keys written as words ("Tab", "M-a" for Alt+a...), or UTF-8 text typed a
-  // character at a time, as the terminal delivers it.
+  // Keys written as words ("Tab", "M-a" for Alt+a...), or text typed a
+  // character at a time (all of it in the BMP), as the terminal delivers it.
   void Feed(std::initializer_list<std::string> keys) {
     static const std::map<std::string, Key::Type> kNamed = {
         {"Tab", Key::kTab},    {"S-Tab", Key::kBackTab}, {"Enter", Key::kEnter},
@@ -81,14 +82,7 @@ class SettingsKeysTest : public ::testing::Test {
       } else if (k.starts_with("M-")) {
         keys_.Handle({Key::kAlt, static_cast<char32_t>(k[2])});
       } else {
-        for (size_t i = 0; i < k.size();) {
-          const auto lead = static_cast<unsigned char>(k[i]);
-          const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-          char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-          for (size_t j = 1; j < n; ++j) c = (c << 6) | (k[i + j] & 0x3F);
-          keys_.Handle({Key::kChar, c});
-          i += n;
-        }
+        for (const char16_t c : Utf8ToUtf16(k)) keys_.Handle({Key::kChar, c});
       }
     }
   }
