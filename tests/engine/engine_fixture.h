@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tarvex/engine.h"
@@ -60,6 +62,18 @@ class EngineFixture : public ::testing::Test {
     ScriptInitialisation(slot);
     ASSERT_TRUE(engine_->DeviceOpen(slot));
     modem(slot).ClearLog();
+  }
+
+  // Expects `command` on `slot` and answers it with `reads`, split at '|',
+  // each read `apart` ms after the one before.
+  void Script(const std::string& command, std::string_view reads, uint32_t apart = 0,
+              int16_t slot = 1) {
+    modem(slot).Expect(command);
+    for (uint32_t at = apart; !reads.empty(); at += apart) {
+      const size_t bar = std::min(reads.find('|'), reads.size());
+      modem(slot).ReplyAfter(at, std::string(reads.substr(0, bar)));
+      reads.remove_prefix(std::min(bar + 1, reads.size()));
+    }
   }
 
   // Every expected write was made and nothing else was written.

@@ -1,11 +1,13 @@
-// The modem-state parsers on replies of named modems, the queries that send
-// more than one command (a busy SIM, the cell, a stored report, the report
-// routing) on the scripted modem, and what a trace may show of a PIN.
+// The modem-state and receiving parsers on replies of named modems, the
+// queries that send more than one command (a busy SIM, the cell, a stored
+// report, the report and indication routing, a listing of another storage) on
+// the scripted modem, and what a trace may show of a PIN.
 #include "engine/modem_status.h"
 
 #include <gtest/gtest.h>
 
 #include "engine/engine_fixture.h"
+#include "engine/receiving.h"
 #include "tarvex/sms_submit.h"
 
 namespace tarvex::testing {
@@ -92,6 +94,19 @@ TEST(ModemStatusParsers, RepliesOfRealModems) {
           s += m.name + " " + std::to_string(m.used) + "/" + std::to_string(m.total) + " ";
         return s;
       });
+  run("storage read",
+      {{"three storages", "\r\n+CPMS: \"ME\",3,100,\"SM\",0,30\r\n", "ME"},
+       {"unquoted", "\r\n+CPMS: SM,1,30\r\n", "SM"},
+       {"no answer", "\r\n", ""}},
+      [](const std::string& t) { return ReadStorageOf(t); });
+  run("storages offered",
+      {{"per use", "+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\")", "SM ME SR "},
+       {"one list", "+CPMS: \"SM\",\"ME\"", "SM ME "}},
+      [](const std::string& t) {
+        std::string s;
+        for (const std::string& name : ReadStoragesOffered(t)) s += name + " ";
+        return s;
+      });
 }
 
 TEST(ModemStatusParsers, ReportRoutingKeepsTheModemsOtherValues) {
@@ -133,6 +148,24 @@ TEST(ModemStatusParsers, StatusReportRequestSetsTpSrr) {
   s.StatusReportRequest = true;
   EXPECT_EQ(s.Encode().hex, "003100039121F30000FF0361F118");
   EXPECT_EQ(s.EncodeLongSMS("2A", 2, 2).hex.substr(0, 4), "0061");
+}
+
+TEST(ReceivingReaders, IndicationModesNeverDeliverDirectly) {
+  struct Case {
+    const char* answer;
+    std::vector<std::string> first_two;
+  } cases[] = {
+      {"+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)", {"2,1,0,2,0", "2,1,0,1,0"}},
+      {"+CNMI: (0,1),(0,1,2),(0),(0,1),(0)", {"1,1,0,1,0", "1,1,0,0,0"}},
+      {"+CNMI: (0-2),(0-3),(0)", {"2,1,0", "1,1,0"}},  // no <ds>, no <bfr>
+      {"", {"2,1,0,2,0", "2,1,0,1,0"}},                // the modem did not tell
+  };
+  for (const Case& c : cases) {
+    const auto modes = IndicationModes(OfferedValues(c.answer));
+    ASSERT_GE(modes.size(), 2u) << c.answer;
+    EXPECT_EQ(std::vector<std::string>(modes.begin(), modes.begin() + 2), c.first_two) << c.answer;
+    for (const std::string& m : modes) EXPECT_EQ(m.substr(1, 3), ",1,") << c.answer;
+  }
 }
 
 using ModemStatusTest = SlotOneTest;
@@ -224,6 +257,36 @@ TEST_F(ModemStatusTest, DirectReportWaitsForItsPduLine) {
             "07911326040000F0060B911326880736F4111011719551401110117195714000");
   EXPECT_LT(clock().TickCount() - start, 1000u);
   EXPECT_TRUE(engine().AwaitIndications(1, 5000).empty());
+}
+
+TEST_F(ModemStatusTest, ListingPutsTheReadStorageBack) {
+  modem()
+      .Expect("AT+CPMS?\r")
+      .Reply("\r\n+CPMS: \"ME\",1,100,\"ME\",1,100,\"ME\",1,100\r\n\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,100,1,100\r\n\r\nOK\r\n");
+  modem()
+      .Expect("AT+CMGL=4\r")
+      .Reply("\r\n+CMTI: \"SM\",7\r\n+CMGL: 7,0,,5\r\n0011223344\r\n\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"ME\"\r").Reply("\r\n+CPMS: 1,100,1,100,1,100\r\n\r\nOK\r\n");
+  const Listing listing = engine().ListStorage(1, "SM");
+  ASSERT_TRUE(listing.done());
+  ASSERT_EQ(listing.entries.Count(), 1);
+  EXPECT_EQ(listing.entries.Item(1), "7\r\n0011223344");
+  ASSERT_EQ(engine().TakeIndications().size(), 1u);
+  ExpectScriptMet();
+}
+
+TEST_F(ModemStatusTest, RefusedModesAreSkippedAndAnIdleNoticeIsFiled) {
+  modem().Expect("AT+CNMI=?\r").Reply("\r\n+CNMI: (0-2),(0-3),(0),(0-2),(0,1)\r\n\r\nOK\r\n");
+  modem().Expect("AT+CNMI=2,1,0,2,0\r").Reply("\r\n+CMS ERROR: 303\r\n");
+  modem().Expect("AT+CNMI=2,1,0,1,0\r").Reply("\r\nOK\r\n");
+  EXPECT_EQ(engine().EnableIndications(1).value, "2,1,0,1,0");
+  modem().Feed("\r\n+CMTI: \"S");
+  EXPECT_FALSE(engine().WaitForIndication(1, 1000));
+  modem().Feed("M\",4\r\n");
+  EXPECT_TRUE(engine().WaitForIndication(1, 1000));
+  EXPECT_EQ(engine().TakeIndications().at(0).text, "+CMTI: \"SM\",4");
+  ExpectScriptMet();
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// The standard transaction through the public queries: how replies arrive,
-// when a wait ends, stale and unsolicited input, the argument guard, and what
-// the host's pump may do while a query waits.
+// The standard transaction through the public queries: replies in the shapes
+// of several makers' modems and in odd pieces, when a wait ends, stale and
+// unsolicited input, the argument guard, and what the host's pump may do
+// while a query waits.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine_fixture.h"
@@ -13,61 +14,92 @@ namespace tarvex::testing {
 namespace {
 
 using TransactionTest = SlotOneTest;
+// Each query as a row can name it.
+using Call = std::string (*)(Tarvex&);
+std::string Maker(Tarvex& e) { return e.DeviceManufacture(1); }
+std::string Model(Tarvex& e) { return e.DeviceModel(1); }
+std::string Imei(Tarvex& e) { return e.DeviceIMEI(1); }
+std::string Storage(Tarvex& e) { return e.GetMessageStorageID(1); }
+std::string SelectMe(Tarvex& e) { return e.SetMessageStorageID(1, "ME"); }
+std::string SelectSm(Tarvex& e) { return e.SetMessageStorageID(1, "SM"); }
+std::string Remove7(Tarvex& e) { return e.RemoveMessage(1, 7); }
+std::string RemoveMinus3(Tarvex& e) { return e.RemoveMessage(1, -3); }
+std::string Remove123456(Tarvex& e) { return e.RemoveMessage(1, 123456); }
+std::string Ussd(Tarvex& e) { return e.SendCommand(1, "*100#"); }
 
-TEST_F(TransactionTest, ReplyShapesGiveTheirResult) {
+TEST_F(TransactionTest, RepliesGiveTheirResult) {
   struct Case {
     const char* name;
-    std::vector<std::string> chunks;
-    std::string expected;
+    const char* command;
+    Call call;
+    std::string reply;  // its reads split at '|'; empty: a silent modem
+    const char* expected;
   } cases[] = {
-      {"whole", {"\r\nE173\r\n\r\nOK\r\n"}, "E173"},
-      {"byte by byte", {"\r", "\n", "E", "1", "\r", "\n", "\r", "\n", "O", "K", "\r", "\n"}, "E1"},
-      {"OK and ERROR", {"\r\nOK\r\n\r\nERROR\r\n"}, "ERROR"},
-      {"extended equipment error in pieces", {"\r\n+CME ERR", "OR: 10\r", "\n"}, "ERROR"},
-      {"indicator events are no answer", {"\r\n+CIEV: 1,24\r\n\r\nE173\r\n\r\nOK\r\n"}, "E173"},
-      {"a word holding OK is no final code", {"\r\nNOK\r\n", "\r\nOK\r\n"}, "NOK"},
-      {"unsolicited lines in front",
-       {"\r\n^RSSI:18\r\n", "\r\n+CMTI: \"SM\",4\r\n", "\r\nE173\r\n\r\nOK\r\n"},
+      {"Huawei E173 with its notices", "AT+CGMI\r", Maker,
+       "\r\n^RSSI:17\r\n\r\nhuawei\r\n\r\nOK\r\n", "HUAWEI"},
+      {"Huawei E173", "AT+CGMM\r", Model, "\r\n^MODE:5,4\r\n\r\n^SRVST:2\r\n\r\nE173\r\n\r\nOK\r\n",
        "E173"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto& step = modem().Expect("AT+CGMM\r");
-    for (const auto& chunk : c.chunks) step.Reply(chunk);
-    EXPECT_EQ(engine().DeviceModel(1), c.expected);
-    ExpectScriptMet();
-  }
-}
-
-TEST_F(TransactionTest, SilenceRunsToTheDeadline) {
-  struct Case {
-    const char* name;
-    std::string command, reply;
-    std::function<std::string()> call;
-    std::string expected;
-  } cases[] = {
-      {"silent", "AT+CGMM\r", "", [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
-      {"OK without its CR LF", "AT+CGMM\r", "\r\nE173\r\n\r\nOK",
-       [&] { return engine().DeviceModel(1); }, "TIMEOUT"},
-      {"storage", "AT+CPMS?\r", "", [&] { return engine().GetMessageStorageID(1); }, "0"},
-      {"ussd request", "AT+CUSD=1,\"*100#\",15\r", "",
-       [&] { return engine().SendCommand(1, "*100#"); }, "TIMEOUT"},
+      {"Huawei E173", "AT+CGSN\r", Imei,
+       "\r\n^BOOT:31563406,0,0,0,72\r\n\r\n351234567890123\r\n\r\nOK\r\n", "351234567890123"},
+      {"Sierra Wireless MC7455", "AT+CGMI\r", Maker,
+       "\r\nSierra Wireless, Incorporated\r\n\r\nOK\r\n", "SIERRA WIRELESS, INCORPORATED"},
+      {"Sierra Wireless MC7455", "AT+CGSN\r", Imei, "\r\n359072060000000\r\n\r\nOK\r\n",
+       "359072060000000"},
+      {"Quectel EC25, prefixed", "AT+CGMI\r", Maker, "\r\n+CGMI: Quectel\r\n\r\nOK\r\n", "QUECTEL"},
+      {"Quectel EC25, prefixed", "AT+CGMM\r", Model, "\r\n+CGMM: EC25\r\n\r\nOK\r\n", "EC25"},
+      {"Quectel EC25, prefixed", "AT+CGSN\r", Imei, "\r\n+CGSN: 866758040000000\r\n\r\nOK\r\n",
+       "866758040000000"},
+      {"byte by byte", "AT+CGMM\r", Model, "\r|\n|E|1|\r|\n|\r|\n|O|K|\r|\n", "E1"},
+      {"OK and ERROR", "AT+CGMM\r", Model, "\r\nOK\r\n\r\nERROR\r\n", "ERROR"},
+      {"extended error in pieces", "AT+CGMM\r", Model, "\r\n+CME ERR|OR: 10\r|\n", "ERROR"},
+      {"indicator events are no answer", "AT+CGMM\r", Model,
+       "\r\n+CIEV: 1,24\r\n\r\nE173\r\n\r\nOK\r\n", "E173"},
+      {"a word holding OK is no final code", "AT+CGMM\r", Model, "\r\nNOK\r\n|\r\nOK\r\n", "NOK"},
+      {"unsolicited lines in front", "AT+CGMM\r", Model,
+       "\r\n^RSSI:18\r\n|\r\n+CMTI: \"SM\",4\r\n|\r\nE173\r\n\r\nOK\r\n", "E173"},
+      {"storage: a notice, lower case", "AT+CPMS?\r", Storage,
+       "\r\n^RSSI:9\r\n\r\n+CPMS: \"me\",0,255,\"SM\",0,30\r\n\r\nOK\r\n", "ME"},
+      {"storage refused", "AT+CPMS?\r", Storage, "\r\nERROR\r\n", "0"},
+      {"select", "AT+CPMS=\"ME\"\r", SelectMe, "\r\n+CPMS: 0,255,0,30,0,30\r\n\r\nOK\r\n", "OK"},
+      {"select refused", "AT+CPMS=\"SM\"\r", SelectSm, "\r\n+CME ERROR: 3\r\n", "ERROR"},
+      {"remove", "AT+CMGD=-3\r", RemoveMinus3, "\r\nOK\r\n", "OK"},
+      {"remove", "AT+CMGD=123456\r", Remove123456, "\r\nOK\r\n", "OK"},
+      {"remove refused", "AT+CMGD=7\r", Remove7, "\r\n+CMS ERROR: 321\r\n", "ERROR"},
+      // Silence runs to the deadline: the whole timeout after the 10 ms pause.
+      {"silent", "AT+CGMM\r", Model, "", "TIMEOUT"},
+      {"silent after an OK without its CR LF", "AT+CGMM\r", Model, "\r\nE173\r\n\r\nOK", "TIMEOUT"},
+      {"silent", "AT+CPMS?\r", Storage, "", "0"},
+      {"silent", "AT+CUSD=1,\"*100#\",15\r", Ussd, "", "TIMEOUT"},
   };
   engine().SetCommandTimeout(2000);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.name) + " " + c.command);
     modem().ClearLog();
-    modem().Expect(c.command);
-    if (!c.reply.empty()) modem().Reply(c.reply);
+    Script(c.command, c.reply);
     const uint32_t start = clock().TickCount();
-    EXPECT_EQ(c.call(), c.expected);
-    // 10 ms pause after the command, then the whole timeout of silence.
-    EXPECT_EQ(clock().TickCount() - start, 10u + 2000u);
+    EXPECT_EQ(c.call(engine()), c.expected);
+    const bool silent = std::string_view(c.name).starts_with("silent");
+    EXPECT_EQ(clock().TickCount() - start, 10u + (silent ? 2000u : 0u));
     // Polls wait on the port instead of spinning: about one read per 5 ms.
     EXPECT_LE(modem().Reads(), 2000 / 5 + 3);
     EXPECT_TRUE(modem().PortOpen());
     ExpectScriptMet();
   }
+}
+
+// The tool's outcome carries the classified reason; the documented result
+// stays "ERROR" (the kinds of refusal are ClassifyTest's).
+TEST_F(TransactionTest, OutcomesCarryTheModemsReason) {
+  modem().Expect("AT+CGMM\r").Reply("\r\n+CMS ERROR: 321\r\n");
+  const Answer a = engine().Ask(1, Tarvex::Query::kModel);
+  EXPECT_EQ(a.outcome, Answer::kRefused);
+  EXPECT_EQ(a.error.kind, FinalCode::kCmsError);
+  EXPECT_EQ(a.error.number, 321);
+  EXPECT_EQ(a.Result(), "ERROR");
+  engine().SetCommandTimeout(1000);
+  modem().Expect("AT+CGMM\r");
+  EXPECT_EQ(engine().Ask(1, Tarvex::Query::kModel).outcome, Answer::kNoAnswer);
+  ExpectScriptMet();
 }
 
 // The deadline counts silence, so a flowing reply is not cut; chatter without

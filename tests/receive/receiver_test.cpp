@@ -1,16 +1,20 @@
 #include "receive/receiver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "codec/deliver_builder.h"
 #include "common/text.h"
-#include "testing/memory_receive_store.h"
+#include "platform/posix/sqlite_receive_store.h"
 
 namespace tarvex {
 namespace {
@@ -28,18 +32,41 @@ std::string Part(const char* sender, int ref, int total, int seq, const std::u16
       {.sender = sender, .second = second, .text = text, .concat = {{ref, total, seq}}});
 }
 
+// The real store in a fresh folder, removed afterwards.  In memory where the
+// system has a tmpfs: the store syncs every write, a second per run on a disk.
+class TempStore {
+ public:
+  TempStore() {
+    namespace fs = std::filesystem;
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string pattern = (base / "tarvex-rcv-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    dir_ = pattern;
+    store_.emplace(dir_ + "/receive.db");
+  }
+  ~TempStore() {
+    store_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  posix::SqliteReceiveStore& operator*() { return *store_; }
+
+ private:
+  std::string dir_;
+  std::optional<posix::SqliteReceiveStore> store_;
+};
+
 // A modem's storages and a watcher's passes over them, as `tarvex watch`
 // makes them: observe every entry, hand over what is ready, delete.  Each
 // pass returns what happened as text.
 class Watch {
  public:
   Watch() { Restart(); }
-  void Restart() { receiver_ = std::make_unique<Receiver>(store_); }
+  void Restart() { receiver_ = std::make_unique<Receiver>(*store_); }
   void Put(const std::string& storage, int index, std::string pdu) {
     modem_[{storage, index}] = std::move(pdu);
   }
   Receiver& receiver() { return *receiver_; }
-  const testing::MemoryReceiveStore& store() const { return store_; }
+  ReceiveStore& store() { return *store_; }
 
   // crash: the process dies after recording the handover, before deleting.
   std::string Pass(int64_t now, bool crash = false) {
@@ -76,7 +103,7 @@ class Watch {
     receiver_->Deleted(place);
   }
 
-  testing::MemoryReceiveStore store_;
+  TempStore store_;
   std::unique_ptr<Receiver> receiver_;
   std::map<std::pair<std::string, int>, std::string> modem_;
 };
@@ -158,8 +185,8 @@ TEST(ReceiverTest, HandsEachMessageOverOnceAndDeletesOnlyAfterwards) {
 }
 
 TEST(ReceiverTest, IncompleteMessageCarriesTheListingFields) {
-  testing::MemoryReceiveStore store;
-  Receiver r(store);
+  TempStore store;
+  Receiver r(*store);
   r.Observe(1, "SM", 4, Part(kAnn, 0x2A, 3, 3, u"c"), 100);
   r.Observe(1, "SM", 2, Part(kAnn, 0x2A, 3, 1, u"a"), 200);
   EXPECT_EQ(r.NextTimeout(1), 3700);
@@ -191,12 +218,12 @@ TEST(ReceiverTest, StatusReportsMatchTheirSendsUntilFinal) {
   ASSERT_TRUE(done.send);
   EXPECT_TRUE(done.final && ReportDelivered(0x00));
   EXPECT_EQ(r.ReportHanded({1, "", -1}, "R2", done, 20), std::nullopt);
-  EXPECT_EQ(watch.store().sends().size(), 1u) << "the delivered part is no longer waited for";
+  EXPECT_EQ(watch.store().Sends(1, 5).size(), 1u) << "the delivered part is no longer waited for";
   EXPECT_FALSE(
       r.MatchReport({1, "SR", 2}, "R3", {.message_reference = 6, .recipient = "+31699999999"})
           .send);
   r.Prune(Receiver::kSendRetention + 1);
-  EXPECT_TRUE(watch.store().sends().empty());
+  EXPECT_TRUE(watch.store().Sends(1, 5).empty());
 }
 
 TEST(ReceiverTest, SameRecipient) {

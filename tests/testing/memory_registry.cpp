@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "common/text.h"
 
 namespace tarvex::testing {
-namespace {
 
-// Appends the non-empty parts of a "\"-separated path to `id`.
-std::string Join(std::string id, const std::string& path) {
+// Appends the non-empty parts of a "\"-separated path to `id`, lower-cased.
+static std::string Join(std::string id, const std::string& path) {
   for (size_t start = 0, end; start <= path.size(); start = end + 1) {
     end = std::min(path.find('\\', start), path.size());
     if (end > start) id += "\\" + AsciiLower(path.substr(start, end - start));
@@ -18,23 +18,13 @@ std::string Join(std::string id, const std::string& path) {
   return id;
 }
 
-std::optional<std::string> RootId(RegHandle root) {
-  if (root == kRegCurrentUser) return "hkcu";
-  if (root == kRegLocalMachine) return "hklm";
-  return std::nullopt;
-}
-
-}  // namespace
-
 std::optional<MemoryRegistry::KeyId> MemoryRegistry::Resolve(RegHandle parent,
                                                              const std::string& path) const {
-  std::optional<KeyId> base = RootId(parent);
-  if (!base) {
-    auto it = handles_.find(parent);
-    if (it == handles_.end()) return std::nullopt;
-    base = it->second;
-  }
-  return Join(*base, path);
+  if (parent == kRegCurrentUser) return Join("hkcu", path);
+  if (parent == kRegLocalMachine) return Join("hklm", path);
+  auto it = handles_.find(parent);
+  if (it == handles_.end()) return std::nullopt;
+  return Join(it->second, path);
 }
 
 void MemoryRegistry::CreatePath(const KeyId& id) {
@@ -75,8 +65,7 @@ RegStatus MemoryRegistry::QueryValue(RegHandle key, const std::string& name, uin
   if (type) *type = stored->value.type;
   if (!size) return data ? kRegInvalidHandle : kRegSuccess;
   const uint32_t needed = static_cast<uint32_t>(stored->value.bytes.size());
-  const uint32_t room = *size;
-  *size = needed;
+  const uint32_t room = std::exchange(*size, needed);
   if (!data) return kRegSuccess;
   if (room < needed) return kRegMoreData;
   if (needed) std::memcpy(data, stored->value.bytes.data(), needed);
@@ -104,7 +93,7 @@ RegStatus MemoryRegistry::DeleteValue(RegHandle key, const std::string& name) {
 }
 
 RegStatus MemoryRegistry::CloseKey(RegHandle key) {
-  if (RootId(key)) return kRegSuccess;  // predefined roots close as a no-op
+  if (key == kRegCurrentUser || key == kRegLocalMachine) return kRegSuccess;
   return handles_.erase(key) ? kRegSuccess : kRegInvalidHandle;
 }
 
@@ -138,24 +127,23 @@ void MemoryRegistry::Store(const KeyId& id, const std::string& name, Value value
 
 void MemoryRegistry::Put(RegHandle root, const std::string& path, const std::string& name,
                          uint32_t type, std::vector<uint8_t> bytes) {
-  Store(Join(RootId(root).value(), path), name, Value{type, std::move(bytes)});
+  Store(Resolve(root, path).value(), name, Value{type, std::move(bytes)});
 }
 
 void MemoryRegistry::PutString(RegHandle root, const std::string& path, const std::string& name,
                                const std::string& text) {
-  std::vector<uint8_t> bytes(text.begin(), text.end());
-  bytes.push_back(0);
+  std::vector<uint8_t> bytes(text.c_str(), text.c_str() + text.size() + 1);  // with its NUL
   Put(root, path, name, kRegSz, std::move(bytes));
 }
 
 std::optional<MemoryRegistry::Value> MemoryRegistry::Get(RegHandle root, const std::string& path,
                                                          const std::string& name) const {
-  const Stored* stored = Find(Join(RootId(root).value(), path), name);
+  const Stored* stored = Find(Resolve(root, path).value(), name);
   return stored ? std::optional<Value>(stored->value) : std::nullopt;
 }
 
 bool MemoryRegistry::KeyExists(RegHandle root, const std::string& path) const {
-  return keys_.contains(Join(RootId(root).value(), path));
+  return keys_.contains(Resolve(root, path).value());
 }
 
 }  // namespace tarvex::testing
