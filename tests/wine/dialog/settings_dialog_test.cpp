@@ -1,7 +1,7 @@
 // The settings dialog as a user meets it: the test's main thread sits in the
 // dialog's modal loop while a second thread works the controls through the
-// messages a mouse and keyboard would cause.  Slot 2's stored values (and any
-// key a run creates) are put back as they were when each run ends.
+// messages a mouse and keyboard would cause.  Slot 2 is the dialog tests'
+// own: its values are removed before and after each run.
 // clang-format off
 #include "tarvex4_idl.h"
 // clang-format on
@@ -63,37 +63,12 @@ const Place kSlot2[] = {{kRouteKey, L"", L"dvp2"},
                         {kDeviceKey, L"", L"dvn2"},
                         {HKEY_CURRENT_USER, kUser, L"Port"},
                         {HKEY_CURRENT_USER, kUser, L"BaudRate"}};
-// Slot 2's values as they were (with whatever type they had), put back when
-// the run ends.  The keys stay: they are the component's own.
-class Scratch {
- public:
-  Scratch() {
-    for (size_t i = 0; i < std::size(kSlot2); ++i) {
-      const Place& p = kSlot2[i];
-      Saved& v = values_[i];
-      v.existed =
-          !RegGetValueW(p.root, p.key, p.name, RRF_RT_ANY | RRF_NOEXPAND, &v.type, v.data, &v.size);
-      RegDeleteKeyValueW(p.root, p.key, p.name);
-    }
+struct Scratch {
+  Scratch() { Clear(); }
+  ~Scratch() { Clear(); }
+  static void Clear() {
+    for (const Place& p : kSlot2) RegDeleteKeyValueW(p.root, p.key, p.name);
   }
-  ~Scratch() {
-    for (size_t i = 0; i < std::size(kSlot2); ++i) {
-      const Place& p = kSlot2[i];
-      RegDeleteKeyValueW(p.root, p.key, p.name);
-      if (values_[i].existed) {
-        RegSetKeyValueW(p.root, p.key, p.name, values_[i].type, values_[i].data, values_[i].size);
-      }
-    }
-  }
-
- private:
-  struct Saved {
-    bool existed = false;
-    DWORD type = 0;
-    DWORD size = 1024;
-    BYTE data[1024] = {};
-  };
-  Saved values_[std::size(kSlot2)];
 };
 
 HWND g_dialog = nullptr;

@@ -1,6 +1,7 @@
 // The registry seam over the real (Wine's) registry, checked against what the
 // wide calls see, under a scratch key of HKEY_CURRENT_USER that is removed
-// again; and the settings store through it, in the machine's 32-bit view.
+// again.  The settings stores over it, in the machine's 32-bit view, are the
+// dialog test's and the C++ client's.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -8,11 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_user_settings.h"
 #include "platform/win32/win32_platform.h"
-#include "tarvex/mdl_public.h"
-#include "tarvex/t_registry.h"
-#include "wine_test.h"
 
 namespace tarvex::win32 {
 namespace {
@@ -176,33 +173,6 @@ TEST_F(Win32RegistryTest, KeysRootsMissingThingsAndDeletion) {
   EXPECT_EQ(reg_.OpenKey(Scratch(), "missing\\key", &key), kRegFileNotFound);
   EXPECT_EQ(key, 0);
   EXPECT_EQ(reg_.CloseKey(0), kRegInvalidHandle);
-}
-
-// The machine's slots live in the 32-bit view, where hosts of both sizes
-// find them; slot 9 is this test's, removed again.  (What the lookups make of
-// each type of value is the settings store's own tests' matter.)
-TEST_F(Win32RegistryTest, SettingsStoreWorksThroughItInTheMachines32BitView) {
-  TRegistry store(reg_);
-  store.SaveString(kHkeyLocalMachine, mdlPublic::kRouteKey, "dvp9", "5");
-  store.SaveString(kHkeyLocalMachine, mdlPublic::kDeviceNameKey, "dvn9", "Μόντεμ ένα");
-  EXPECT_EQ(mdlPublic::GetPortSetting(reg_, 9), "5");
-  EXPECT_EQ(mdlPublic::GetDeviceNameSetting(reg_, 9), "Μόντεμ ένα");
-  const HKEY route = com::testing::MachineKey(L"SOFTWARE\\Clients\\Route");
-  const HKEY names = com::testing::MachineKey(L"SOFTWARE\\DevName\\Device");
-  EXPECT_EQ(com::testing::ReadText(names, L"", L"dvn9"), L"Μόντεμ ένα");
-  EXPECT_EQ(com::testing::ReadText(route, L"", L"dvp9"), L"5");
-  RegDeleteKeyValueW(route, nullptr, L"dvp9");
-  RegDeleteKeyValueW(names, nullptr, L"dvn9");
-
-  // Deleting goes through OpenKey: its handle must allow writing.
-  RegistryUserSettings settings(reg_);
-  settings.SaveSetting("Тарвекс", "Модем", "Имя", "Второй");
-  const std::wstring app = L"Software\\VB and VBA Program Settings\\Тарвекс";
-  EXPECT_EQ(com::testing::ReadText(HKEY_CURRENT_USER, app + L"\\Модем", L"Имя"), L"Второй");
-  settings.DeleteSetting("Тарвекс", "Модем", "Имя");
-  EXPECT_EQ(com::testing::ReadText(HKEY_CURRENT_USER, app + L"\\Модем", L"Имя"), std::nullopt);
-  RegDeleteTreeW(HKEY_CURRENT_USER, app.c_str());
-  RegDeleteKeyW(HKEY_CURRENT_USER, app.c_str());
 }
 
 }  // namespace
