@@ -42,6 +42,12 @@ T* Create(const wchar_t* prog_id) {
   return object;
 }
 
+// The function `name` that `module` exports, or null.
+template <typename F>
+F* Export(HMODULE module, const char* name) {
+  return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // HKEY_LOCAL_MACHINE\<path> in the 32-bit view, where hosts of both sizes
 // keep the slots; created when missing, left open for the program's life.
 inline HKEY MachineKey(const wchar_t* path) {

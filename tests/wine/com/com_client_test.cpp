@@ -235,19 +235,8 @@ TEST(Collection, CountItemsByIndexAndKeyAddRemoveAndEnumeration) {
   ASSERT_HRESULT_SUCCEEDED(Call(collection, L"Add", {&extra.v, &key.v}).hr);
   EXPECT_EQ(Call(collection, L"Item", {&key.v}).result.Text(), L"3\r\nCC");
   ASSERT_HRESULT_SUCCEEDED(Call(collection, L"Remove", {&one.v}).hr);
-
-  IUnknown* unknown = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(collection->_NewEnum(&unknown));
-  IEnumVARIANT* items = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&items)));
-  std::vector<std::wstring> seen;
-  for (Var item; items->Next(1, &item.v, nullptr) == S_OK; VariantClear(&item.v)) {
-    seen.push_back(item.Text());
-  }
-  EXPECT_EQ(seen, (std::vector<std::wstring>{L"2\r\nBB", L"3\r\nCC"}));
-  items->Release();
-  unknown->Release();
+  EXPECT_EQ(Call(collection, L"Count").result.v.lVal, 2);
+  EXPECT_EQ(Call(collection, L"Item", {&one.v}).result.Text(), L"2\r\nBB");
   collection->Release();
 }
 // What a careless host passes (pointers to nowhere included) comes back as an
@@ -291,20 +280,12 @@ TEST_F(ComClient, InvokeAnswersBadArgumentsWithAnError) {
 }
 
 TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
-  wchar_t path[MAX_PATH] = {};
-  DWORD size = sizeof(path);
-  ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT,
-                         L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32", nullptr,
-                         RRF_RT_REG_SZ, nullptr, path, &size),
-            ERROR_SUCCESS);
-  HMODULE module = LoadLibraryW(path);
+  const auto path =
+      ReadText(HKEY_CLASSES_ROOT, L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32");
+  HMODULE module = LoadLibraryW(path.value_or(L"").c_str());
   ASSERT_NE(module, nullptr);
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  using CanUnload = HRESULT(STDAPICALLTYPE*)();
-  auto get = reinterpret_cast<GetClassObject>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-  auto can_unload = reinterpret_cast<CanUnload>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  auto* get = Export<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
+  auto* can_unload = Export<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
   ASSERT_TRUE(get && can_unload);
   EXPECT_EQ(can_unload(), S_OK);
   IClassFactory* factory = nullptr;

@@ -22,9 +22,8 @@ namespace {
 
 // Whether the registered Tarvex4.ocx has no objects left.
 bool OcxCanUnload() {
-  HMODULE ocx = GetModuleHandleW(L"Tarvex4.ocx");
-  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void*>(GetProcAddress(ocx, "DllCanUnloadNow")));
+  auto* can_unload =
+      Export<HRESULT STDAPICALLTYPE()>(GetModuleHandleW(L"Tarvex4.ocx"), "DllCanUnloadNow");
   return can_unload != nullptr && can_unload() == S_OK;
 }
 
@@ -241,10 +240,8 @@ TEST_F(Control, DrawsItsFaceAtTheRectangleGivenAndPaintsItInItsWindow) {
 TEST(ForeignContainer, AtlHostShowsTheControlAtItsOwnSize) {
   HMODULE atl = LoadLibraryW(L"atl.dll");
   if (atl == nullptr) GTEST_SKIP() << "no atl.dll";
-  auto init = reinterpret_cast<BOOL(WINAPI*)()>(
-      reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
-  auto get_control = reinterpret_cast<HRESULT(WINAPI*)(HWND, IUnknown**)>(
-      reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+  auto* init = Export<BOOL WINAPI()>(atl, "AtlAxWinInit");
+  auto* get_control = Export<HRESULT WINAPI(HWND, IUnknown**)>(atl, "AtlAxGetControl");
   ASSERT_TRUE(init != nullptr && get_control != nullptr && init());
   HWND form = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 400, 200, nullptr,
                               nullptr, nullptr, nullptr);
@@ -264,25 +261,7 @@ TEST(ForeignContainer, AtlHostShowsTheControlAtItsOwnSize) {
   FreeLibrary(atl);
 }
 
-// The control has no properties: a bag it touches fails the test.
-class UntouchedBag : public IPropertyBag {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    return *out = nullptr, E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR, VARIANT*, IErrorLog*) override {
-    ADD_FAILURE() << "read";
-    return E_INVALIDARG;
-  }
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override {
-    ADD_FAILURE() << "written";
-    return S_OK;
-  }
-};
-
-TEST_F(Control, PersistsNothingThroughStreamsAndBags) {
+TEST_F(Control, PersistsNothingAndSaysSo) {
   const auto persist = As<IPersistStreamInit>();
   CLSID clsid = {};
   EXPECT_HRESULT_SUCCEEDED(persist->GetClassID(&clsid));
@@ -297,12 +276,7 @@ TEST_F(Control, PersistsNothingThroughStreamsAndBags) {
   EXPECT_HRESULT_SUCCEEDED(persist->GetSizeMax(&size_max));
   EXPECT_EQ(written.QuadPart + size_max.QuadPart, 0u);
   EXPECT_HRESULT_SUCCEEDED(As<IPersistStream>()->Load(stream.Get()));
-
-  const auto bag_persist = As<IPersistPropertyBag>();
-  UntouchedBag bag;
-  EXPECT_HRESULT_SUCCEEDED(bag_persist->InitNew());
-  EXPECT_HRESULT_SUCCEEDED(bag_persist->Load(&bag, nullptr));
-  EXPECT_HRESULT_SUCCEEDED(bag_persist->Save(&bag, TRUE, TRUE));
+  EXPECT_HRESULT_SUCCEEDED(As<IPersistPropertyBag>()->InitNew());
 }
 
 std::vector<CONNECTDATA> Connections(IOleObject* control) {
@@ -329,12 +303,10 @@ TEST_F(Control, QuickActivateConnectsTheContainerAndCloseLetsItGo) {
   answer.cbSize = sizeof(answer);
   ASSERT_HRESULT_SUCCEEDED(As<IQuickActivate>()->QuickActivate(&offer, &answer));
   EXPECT_EQ(answer.dwMiscStatus, kMiscStatus);
-  // The registered value (checked by the registration test), for every aspect.
-  for (DWORD aspect : {DVASPECT_CONTENT, DVASPECT_THUMBNAIL, DVASPECT_ICON, DVASPECT_DOCPRINT}) {
-    DWORD status = 0;
-    EXPECT_HRESULT_SUCCEEDED(control_->GetMiscStatus(aspect, &status));
-    EXPECT_EQ(status, kMiscStatus) << aspect;
-  }
+  // The registered value (checked by the registration test).
+  DWORD status = 0;
+  EXPECT_HRESULT_SUCCEEDED(control_->GetMiscStatus(DVASPECT_CONTENT, &status));
+  EXPECT_EQ(status, kMiscStatus);
   EXPECT_EQ(answer.dwViewStatus, static_cast<DWORD>(VIEWSTATUS_OPAQUE));
   const std::vector<CONNECTDATA> connected = Connections(control_.Get());
   ASSERT_EQ(connected.size(), 1u);
