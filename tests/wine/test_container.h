@@ -74,20 +74,17 @@ class TestContainer : public IOleClientSite,
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-  // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
   HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-  // IOleWindow
   HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
     *window = window_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  // IOleInPlaceSite
   HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return ++activations, S_OK; }
   HRESULT STDMETHODCALLTYPE OnUIActivate() override { return ui_active = true, S_OK; }
@@ -118,7 +115,6 @@ class TestContainer : public IOleClientSite,
     }
     return S_OK;
   }
-  // IOleInPlaceUIWindow, IOleInPlaceFrame
   HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
     return INPLACE_E_NOTOOLSPACE;
@@ -133,7 +129,6 @@ class TestContainer : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
-  // IAdviseSinkEx
   void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override {}
   void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
   void STDMETHODCALLTYPE OnRename(IMoniker*) override {}

@@ -57,14 +57,6 @@ inline HKEY MachineKey(const wchar_t* path) {
   return key;
 }
 
-// Whether root\path is there in the registry view `view` (0: the program's own).
-inline bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 // The REG_SZ value `name` (null: the default one) of root\path, or nothing.
 inline std::optional<std::wstring> ReadText(HKEY root, const std::wstring& path,
                                             const wchar_t* name = nullptr, REGSAM view = 0) {

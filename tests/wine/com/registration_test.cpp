@@ -22,7 +22,12 @@ bool ExpectUnregistered() {
 std::wstring Read(const std::wstring& key, const wchar_t* name = nullptr) {
   return ReadText(HKEY_CLASSES_ROOT, key, name).value_or(L"<missing>");
 }
-bool Exists(const std::wstring& key) { return KeyExists(HKEY_CLASSES_ROOT, key); }
+bool Exists(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  return RegCloseKey(key), true;
+}
 
 std::wstring Platform() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
 

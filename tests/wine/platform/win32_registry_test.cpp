@@ -94,7 +94,6 @@ TEST_F(Win32RegistryTest, ValuesCrossAsUtf8AndAreStoredAsTheWideCallsExpect) {
     Bytes stored;  // what the registry holds
   } cases[] = {
       {"пусто", L"пусто", REG_SZ, Utf8z(""), RawZ(L"")},
-      {"Модем", L"Модем", REG_SZ, Utf8z("Модем №1"), RawZ(L"Модем №1")},
       {"Ελλάδα", L"Ελλάδα", REG_EXPAND_SZ, Utf8z("%TEMP%\\Μόντεμ 😀"), RawZ(L"%TEMP%\\Μόντεμ 😀")},
       {"bytes", L"bytes", REG_BINARY, all, all},
       {"dword", L"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, {0x78, 0x56, 0x34, 0x12}},
@@ -151,8 +150,6 @@ TEST_F(Win32RegistryTest, KeysRootsMissingThingsAndDeletion) {
   EXPECT_EQ(reg_.DeleteValue(key, "v"), kRegSuccess);
   EXPECT_EQ(reg_.DeleteValue(key, "v"), kRegFileNotFound);
   EXPECT_EQ(Read(key, "v"), "status 2");
-  reg_.CloseKey(key);
-  ASSERT_EQ(reg_.OpenKey(kRegLocalMachine, "Software", &key), kRegSuccess);
   reg_.CloseKey(key);
 
   key = 1;

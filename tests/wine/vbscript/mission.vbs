@@ -56,7 +56,6 @@ For Each entry In messages
   count = count + 1
   Set message = CreateObject("Tarvex4.SMSDeliver")
   message.Decode entry
-  Check "Decode leaves only the PDU in its argument", InStr(entry, vbCrLf) = 0
   If firstIndex = -1 Then firstIndex = CLng(message.MessageID)
   If message.MultiPartSMS And message.MultiPartSMSRef = "00032A" Then demoParts = demoParts + 1
   ' The UCS2 demo message (German umlauts, Cyrillic, Chinese, a smiley; 29
