@@ -64,12 +64,7 @@ TEST_F(Win32SerialPortTest, OpenIsExclusive) {
 }
 
 TEST_F(Win32SerialPortTest, SettingsAndHandshakingReachTheDevice) {
-  // Any rate the driver runs, also those Linux has no constant for.
-  for (const char* text : {"12345,n,8,1", "256000,n,8,1", "110,s,5,2"}) {
-    EXPECT_EQ(ErrorOf([&] { port_.SetSettings(text); }), 0) << text;
-  }
-  // Wine lets a second handle look at the device; Windows does not, and then
-  // only the absence of errors above can be checked.
+  // Wine lets a second handle look at the device; Windows does not.
   HANDLE look = CreateFileW((L"\\\\.\\COM" + std::to_wstring(com_)).c_str(),
                             GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (look == INVALID_HANDLE_VALUE) GTEST_SKIP() << "the device cannot be looked at";

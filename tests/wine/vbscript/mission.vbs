@@ -16,7 +16,6 @@ Sub Check(name, ok)
   End If
 End Sub
 
-' Runs one call that must fail, and checks its error number.
 Sub ExpectError(name, number)
   Check name & " raises " & number & " (got " & Err.Number & ": " & Err.Description & ")", _
         Err.Number = number
