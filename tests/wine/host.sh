@@ -29,8 +29,7 @@ case $kind in
   *) echo "host.sh: cscript or run, not '$kind'" >&2; exit 2 ;;
 esac
 status=$?
-reg delete "$route" /v dvp1 /f
-reg delete "$route" /v dvb1 /f
+for value in dvp1 dvb1; do reg delete "$route" /v $value /f; done
 reg delete "$names" /v dvn1 /f
 echo "$output"
 [ "$status" -eq 0 ] || { echo "the $size-bit host exited with $status" >&2; exit 1; }

@@ -8,7 +8,8 @@
 set -uo pipefail
 here=$(dirname "$0")
 . "$here/sizes.sh"
-msi=$1 build64=$2 build32=$3 sim=$4
+msi=$1 sim=$4
+builds=([64]="$2" [32]="$3")
 [ -f "$msi" ] || { echo "no $msi: cmake --build --preset win64 --target tarvex_msi"; exit 77; }
 [ -n "$(wine_for 32)" ] || { echo "no 32-bit Wine loader"; exit 77; }
 wine64=$(wine_for 64)
@@ -27,9 +28,7 @@ for view in 32 64; do
     fail "the $view-bit view does not name the installed file"
 done
 for size in 64 32; do
-  build=$build64
-  [ "$size" = 32 ] && build=$build32
-  "$here/with_modemsim.sh" "$sim" "$(wine_for "$size")" "$build/tests/wine/tarvex_wine_com_tests.exe" \
+  "$here/with_modemsim.sh" "$sim" "$(wine_for "$size")" "${builds[$size]}/tests/wine/tarvex_wine_com_tests.exe" \
     >/dev/null 2>&1 || fail "the $size-bit C++ client against the installed file"
   "$here/with_modemsim.sh" "$sim" "$here/host.sh" "$size" cscript "$here/vbscript/mission.vbs" \
     '^[0-9]+ passed, 0 failed$' || fail "the $size-bit VBScript mission against the installed file"
@@ -38,9 +37,7 @@ done
 "$wine64" msiexec /x "$msi" /qn || fail "msiexec /x exited with $?"
 for f in Tarvex4.ocx x64/Tarvex4.ocx; do [ ! -e "$files/$f" ] || fail "$f was left behind"; done
 for size in 64 32; do
-  build=$build64
-  [ "$size" = 32 ] && build=$build32
-  TARVEX_EXPECT_UNREGISTERED=all "$(wine_for "$size")" "$build/tests/wine/tarvex_wine_com_tests.exe" \
+  TARVEX_EXPECT_UNREGISTERED=all "$(wine_for "$size")" "${builds[$size]}/tests/wine/tarvex_wine_com_tests.exe" \
     --gtest_filter='Registration.*' >/dev/null 2>&1 || fail "the $size-bit registration was left behind"
 done
 "$wine64" reg query "$route" /v dvp4 /reg:32 2>/dev/null | grep -q 'dvp4.*7' ||

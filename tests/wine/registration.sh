@@ -31,13 +31,10 @@ check() {
 
 case $action in
   register)
-    regsvr32_for "$size" /s "$ocx" || { echo "regsvr32 of $ocx failed" >&2; exit 1; }
-    if [ -n "$both" ]; then
-      regsvr32_for "$other" /s "$other_ocx" || { echo "regsvr32 of $other_ocx failed" >&2; exit 1; }
-      echo "registered the $size-bit and the $other-bit file"
-    else
-      echo "registered the $size-bit file only (no $other-bit build or loader)"
-    fi
+    for pair in "$size:$ocx" ${both:+"$other:$other_ocx"}; do
+      regsvr32_for "${pair%%:*}" /s "${pair#*:}" || { echo "regsvr32 ${pair#*:} failed" >&2; exit 1; }
+    done
+    echo "registered the $size-bit file${both:+ and the $other-bit one}"
     ;;
   unregister)
     status=0

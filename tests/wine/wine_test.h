@@ -42,6 +42,12 @@ T* Create(const wchar_t* prog_id) {
   return object;
 }
 
+// The function `name` that `module` exports, or null.
+template <typename F>
+F* Export(HMODULE module, const char* name) {
+  return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // HKEY_LOCAL_MACHINE\<path> in the 32-bit view, where hosts of both sizes
 // keep the slots; created when missing, left open for the program's life.
 inline HKEY MachineKey(const wchar_t* path) {
@@ -49,14 +55,6 @@ inline HKEY MachineKey(const wchar_t* path) {
   RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                   nullptr, &key, nullptr);
   return key;
-}
-
-// Whether root\path is there in the registry view `view` (0: the program's own).
-inline bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
 }
 
 // The REG_SZ value `name` (null: the default one) of root\path, or nothing.

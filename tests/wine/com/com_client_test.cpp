@@ -1,14 +1,14 @@
 // The component as a C++ host sees it: created by ProgID, called through the
 // dual interface's vtable and by name through IDispatch, errors as
-// DISP_E_EXCEPTION with the VB number, events through the connection point;
-// and, against the simulated modem (TARVEX_TEST_COM names its COM port; the
-// case skips without it), a long message's parts.
+// DISP_E_EXCEPTION with the VB number, events through the connection point,
+// a long message's parts against the simulated modem (TARVEX_TEST_COM names
+// its COM port; the case skips without it).
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "collection_object.h"
-#include "tarvex4_idl.h"
+#include "test_container.h"
 #include "wine_test.h"
 
 namespace tarvex::com::testing {
@@ -26,12 +26,9 @@ struct Var {
     V_VT(&v) = VT_BSTR;
     V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   }
-  explicit Var(short value) {
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = value;
-  }
-  explicit Var(LONG value) {
-    V_VT(&v) = VT_I4;
+  // An Integer, or with VT_I4 a Long.
+  explicit Var(short value, VARTYPE type = VT_I2) {
+    V_VT(&v) = type;
     V_I4(&v) = value;
   }
   Var(Var&& other) : v(other.v) { VariantInit(&other.v); }
@@ -92,66 +89,6 @@ int ErrorNumber(HRESULT hr) {
   return (static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u ? (hr & 0xFFFF) : -1;
 }
 
-// A SendProgress sink that records what it was given; the test owns it.
-class ProgressSink : public IDispatch {
- public:
-  struct Event {
-    short modem, count, part;
-    std::wstring text;
-    bool all_by_reference;
-  };
-  std::vector<Event> events;
-  ULONG refs() const { return refs_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, __uuidof(__Tarvex))) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                   EXCEPINFO*, UINT*) override {
-    if (id != 1 || params->cArgs != 4) return DISP_E_MEMBERNOTFOUND;
-    VARIANTARG* a = params->rgvarg;  // right to left
-    Event e{};
-    e.all_by_reference = V_VT(&a[3]) == (VT_BYREF | VT_I2) && V_VT(&a[2]) == (VT_BYREF | VT_I2) &&
-                         V_VT(&a[1]) == (VT_BYREF | VT_I2) && V_VT(&a[0]) == (VT_BYREF | VT_BSTR);
-    if (e.all_by_reference) {
-      e = {*V_I2REF(&a[3]), *V_I2REF(&a[2]), *V_I2REF(&a[1]),
-           std::wstring(*V_BSTRREF(&a[0]), SysStringLen(*V_BSTRREF(&a[0]))), true};
-    }
-    events.push_back(e);
-    return S_OK;
-  }
-
- private:
-  ULONG refs_ = 1;
-};
-
-// The connection point of a Tarvex object with `sink` advised to it; the
-// caller unadvises `*cookie` and releases the point.
-IConnectionPoint* Advise(_Tarvex* tarvex, IDispatch* sink, DWORD* cookie) {
-  IConnectionPointContainer* container = nullptr;
-  IConnectionPoint* point = nullptr;
-  tarvex->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
-  EXPECT_HRESULT_SUCCEEDED(container->FindConnectionPoint(__uuidof(__Tarvex), &point));
-  container->Release();
-  EXPECT_HRESULT_SUCCEEDED(point->Advise(sink, cookie));
-  return point;
-}
-
 class ComClient : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -168,51 +105,18 @@ class ComClient : public ::testing::Test {
   _SMSDeliver* deliver_ = nullptr;
 };
 
-TEST_F(ComClient, EveryNameResolvesToItsDispid) {
-  const struct {
-    const wchar_t* name;
-    DISPID id;
-  } tarvex[] = {{L"Setting", 0x60030000},
-                {L"DeviceOpen", 0x60030001},
-                {L"DeviceClose", 0x60030002},
-                {L"SendCommand", 0x60030004},
-                {L"GetMessageStorageID", 0x60030005},
-                {L"SetMessageStorageID", 0x60030006},
-                {L"DeviceManufacture", 0x60030007},
-                {L"DeviceModel", 0x60030008},
-                {L"DeviceIMEI", 0x60030009},
-                {L"ReadMessage", 0x6003000A},
-                {L"SendMessage", 0x6003000B},
-                {L"SendLongMessage", 0x6003000C},
-                {L"RemoveMessage", 0x6003000F},
-                {L"devicename", 0x60030015}},
-    deliver[] = {{L"MessageID", 0x40030000},
-                 {L"PhoneNumber", 0x40030001},
-                 {L"MessageTime", 0x40030002},
-                 {L"MessageText", 0x40030003},
-                 {L"MultiPartSMS", 0x40030004},
-                 {L"MultiPartSMSRef", 0x40030005},
-                 {L"MultiPartSMSCount", 0x40030006},
-                 {L"MultiPartSMSNumber", 0x40030007},
-                 {L"Decode", 0x60030000}};
-  for (const auto& m : tarvex) EXPECT_EQ(IdOf(tarvex_, m.name), m.id) << m.name;
-  for (const auto& m : deliver) EXPECT_EQ(IdOf(deliver_, m.name), m.id) << m.name;
+TEST_F(ComClient, NamesResolveAndDeviceNameReadsCyrillicForALong) {
+  // Names resolve whatever their case, to the DISPIDs that hosts keep.
+  EXPECT_EQ(IdOf(tarvex_, L"devicename"), 0x60030015);
+  EXPECT_EQ(IdOf(deliver_, L"multipartsmscount"), 0x40030006);
   EXPECT_EQ(IdOf(tarvex_, L"NoSuchMember"), DISPID_UNKNOWN);
-}
-
-TEST_F(ComClient, DeviceNameReadsTheSameThroughTheVtableAndByName) {
   // Cyrillic survives the registry both ways.
   const std::wstring name = L"\x041C\x043E\x0434\x0435\x043C 3";
   HKEY names = MachineKey(L"SOFTWARE\\DevName\\Device");
   WriteText(names, L"dvn3", name);
-  short slot = 3;
-  BSTR by_vtable = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(tarvex_->DeviceName(&slot, &by_vtable));
-  Var id(LONG{3});  // a Long where an Integer is declared, converted where it lives
+  Var id(3, VT_I4);  // a Long where an Integer is declared, converted where it lives
   const Outcome by_name = Call(tarvex_, L"DeviceName", {&id.v});
   RegDeleteKeyValueW(names, nullptr, L"dvn3");
-  EXPECT_EQ(std::wstring(by_vtable), name);
-  SysFreeString(by_vtable);
   ASSERT_HRESULT_SUCCEEDED(by_name.hr);
   EXPECT_EQ(by_name.result.Text(), name);
   EXPECT_EQ(V_VT(&id.v), VT_I2);
@@ -246,17 +150,17 @@ TEST_F(ComClient, FailuresCarryTheVbNumberAndAnErrorInfo) {
   short slot = 9;
   BSTR model = nullptr;
   EXPECT_EQ(ErrorNumber(tarvex_->DeviceModel(&slot, &model)), 9);
-  IErrorInfo* info = nullptr;
+  ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
   BSTR description = nullptr;
   info->GetDescription(&description);
   EXPECT_NE(std::wstring(description).find(L"9"), std::wstring::npos);
   SysFreeString(description);
-  info->Release();
 }
 
-// What the codec decodes is its own tests' matter; here, that each part of a
-// multipart entry reaches its property with the type a host expects.
+// What the codec decodes is its own tests' matter, and the script mission
+// reads the text properties; here, the properties whose type a typed host
+// sees reach it with that type.
 TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
   const std::wstring pdu =
       L"07919999999999F9640B912143658709F100002111228195058009050003A70C0A9069";
@@ -269,10 +173,7 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
     std::wstring text;
   } properties[] = {
       {L"MessageID", VT_BSTR, L"1"},
-      {L"PhoneNumber", VT_BSTR, L"+12345678901"},
-      {L"MessageText", VT_BSTR, L"Hi"},
       {L"MultiPartSMS", VT_BOOL, L"True"},
-      {L"MultiPartSMSRef", VT_BSTR, L"0003A7"},
       {L"MultiPartSMSCount", VT_I2, L"12"},
       {L"MultiPartSMSNumber", VT_I2, L"10"},
   };
@@ -288,45 +189,6 @@ TEST_F(ComClient, DecodeFillsThePropertiesAndLeavesOnlyThePduInItsArgument) {
   const Outcome time = Call(deliver_, L"MessageTime", {}, DISPATCH_PROPERTYGET);
   EXPECT_EQ(V_VT(&time.result.v), VT_DATE);
   EXPECT_NEAR(V_DATE(&time.result.v), expected_time, 1e-6);
-
-  // A property write by value, read back through the vtable.
-  Var changed(L"42");
-  ASSERT_HRESULT_SUCCEEDED(Call(deliver_, L"MessageID", {&changed.v}, DISPATCH_PROPERTYPUT).hr);
-  BSTR id = nullptr;
-  deliver_->get_MessageID(&id);
-  EXPECT_EQ(std::wstring(id), L"42");
-  SysFreeString(id);
-}
-
-TEST_F(ComClient, ConnectionPointDeliversSendProgressByReference) {
-  IProvideClassInfo2* class_info = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      tarvex_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&class_info)));
-  GUID source = GUID_NULL;
-  class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
-  EXPECT_TRUE(IsEqualGUID(source, __uuidof(__Tarvex)));
-  class_info->Release();
-
-  ProgressSink sink;
-  DWORD cookie = 0;
-  IConnectionPoint* point = Advise(tarvex_, &sink, &cookie);
-  EXPECT_EQ(cookie, 1u);  // what the connections list shows: the control's QuickActivate test
-
-  // The event comes before the port is used, so even a closed slot raises it.
-  Var slot(short{2}), number(L"+31612345678"), text(L"Hello");
-  Call(tarvex_, L"SendMessage", {&slot.v, &number.v, &text.v});
-  ASSERT_EQ(sink.events.size(), 1u);
-  EXPECT_TRUE(sink.events[0].all_by_reference);
-  EXPECT_EQ(sink.events[0].modem, 2);
-  EXPECT_EQ(sink.events[0].count, 1);
-  EXPECT_EQ(sink.events[0].part, 1);
-  EXPECT_EQ(sink.events[0].text, L"Hello");
-
-  EXPECT_EQ(point->Unadvise(cookie + 7), CONNECT_E_NOCONNECTION);
-  EXPECT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
-  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
-  EXPECT_EQ(sink.refs(), 1u);
-  point->Release();
 }
 
 // The default member and For Each are the VBScript mission's.
@@ -341,19 +203,8 @@ TEST(Collection, CountItemsByIndexAndKeyAddRemoveAndEnumeration) {
   ASSERT_HRESULT_SUCCEEDED(Call(collection, L"Add", {&extra.v, &key.v}).hr);
   EXPECT_EQ(Call(collection, L"Item", {&key.v}).result.Text(), L"3\r\nCC");
   ASSERT_HRESULT_SUCCEEDED(Call(collection, L"Remove", {&one.v}).hr);
-
-  IUnknown* unknown = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(collection->_NewEnum(&unknown));
-  IEnumVARIANT* items = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&items)));
-  std::vector<std::wstring> seen;
-  for (Var item; items->Next(1, &item.v, nullptr) == S_OK; VariantClear(&item.v)) {
-    seen.push_back(item.Text());
-  }
-  EXPECT_EQ(seen, (std::vector<std::wstring>{L"2\r\nBB", L"3\r\nCC"}));
-  items->Release();
-  unknown->Release();
+  EXPECT_EQ(Call(collection, L"Count").result.v.lVal, 2);
+  EXPECT_EQ(Call(collection, L"Item", {&one.v}).result.Text(), L"2\r\nBB");
   collection->Release();
 }
 // What a careless host passes (pointers to nowhere included) comes back as an
@@ -397,69 +248,76 @@ TEST_F(ComClient, InvokeAnswersBadArgumentsWithAnError) {
 }
 
 TEST(Server, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
-  wchar_t path[MAX_PATH] = {};
-  DWORD size = sizeof(path);
-  ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT,
-                         L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32", nullptr,
-                         RRF_RT_REG_SZ, nullptr, path, &size),
-            ERROR_SUCCESS);
-  HMODULE module = LoadLibraryW(path);
+  const auto path =
+      ReadText(HKEY_CLASSES_ROOT, L"CLSID\\{23D972A8-7EDA-4077-9F64-3931F8B2ABFF}\\InprocServer32");
+  HMODULE module = LoadLibraryW(path.value_or(L"").c_str());
   ASSERT_NE(module, nullptr);
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  using CanUnload = HRESULT(STDAPICALLTYPE*)();
-  auto get = reinterpret_cast<GetClassObject>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-  auto can_unload = reinterpret_cast<CanUnload>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  auto* get = Export<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
+  auto* can_unload = Export<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
   ASSERT_TRUE(get && can_unload);
   EXPECT_EQ(can_unload(), S_OK);
-  IClassFactory* factory = nullptr;
-  EXPECT_EQ(get(__uuidof(::TRegistry), IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-            CLASS_E_CLASSNOTAVAILABLE);
-  ASSERT_HRESULT_SUCCEEDED(
-      get(__uuidof(::SMSDeliver), IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-  EXPECT_EQ(can_unload(), S_FALSE);
-  IUnknown* object = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
-  factory->Release();
-  EXPECT_EQ(can_unload(), S_FALSE);
-  object->Release();
+  {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(get(__uuidof(::TRegistry), IID_PPV_ARGS(&factory)), CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_HRESULT_SUCCEEDED(get(__uuidof(::SMSDeliver), IID_PPV_ARGS(&factory)));
+    EXPECT_EQ(can_unload(), S_FALSE);
+    ComPtr<IUnknown> object;
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)));
+    factory.Reset();
+    EXPECT_EQ(can_unload(), S_FALSE);
+  }
   EXPECT_EQ(can_unload(), S_OK);
   FreeLibrary(module);
 }
 
-// The listing of what was sent is the VBScript mission's.
-TEST_F(ComClient, LongMessageRaisesSendProgressForEachPartThroughTheModem) {
+// The event comes before the port is used, so even a closed slot raises it;
+// a long message raises it once per part.  The listing of what was sent is
+// the VBScript mission's.
+TEST_F(ComClient, ConnectionPointDeliversSendProgressByReferenceForEachPart) {
   const char* port = std::getenv("TARVEX_TEST_COM");
   if (port == nullptr) GTEST_SKIP() << "no simulated modem (TARVEX_TEST_COM)";
+  ComPtr<IProvideClassInfo2> class_info;
+  ASSERT_HRESULT_SUCCEEDED(tarvex_->QueryInterface(IID_PPV_ARGS(&class_info)));
+  GUID source = GUID_NULL;
+  class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+  EXPECT_TRUE(IsEqualGUID(source, __uuidof(__Tarvex)));
+
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_HRESULT_SUCCEEDED(tarvex_->QueryInterface(IID_PPV_ARGS(&points)));
+  EXPECT_EQ(points->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(__uuidof(__Tarvex), &point));
+  TestContainer sink;
+  DWORD cookie = 0;
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(static_cast<IDispatch*>(&sink), &cookie));
+  EXPECT_EQ(cookie, 1u);  // what the connections list shows: the control's QuickActivate test
+  Var closed_slot(short{2}), number(L"+15550100"), hello(L"Hello");
+  Call(tarvex_, L"SendMessage", {&closed_slot.v, &number.v, &hello.v});
+
   const HKEY route = MachineKey(L"SOFTWARE\\Clients\\Route");
   WriteText(route, L"dvp1", std::to_wstring(std::atoi(port)));
   WriteText(route, L"dvb1", L"115200");
-  ProgressSink sink;
-  DWORD cookie = 0;
-  IConnectionPoint* point = Advise(tarvex_, &sink, &cookie);
   short slot = 1;
-  VARIANT_BOOL opened = VARIANT_FALSE;
+  VARIANT_BOOL opened = VARIANT_FALSE, closed = VARIANT_FALSE;
   EXPECT_HRESULT_SUCCEEDED(tarvex_->DeviceOpen(&slot, &opened));
   EXPECT_EQ(opened, VARIANT_TRUE);
-  Var slot_arg(short{1}), number(L"+15550100");
-  Var text(std::wstring(153, L'x') + std::wstring(153, L'y') + L"z");
+  Var slot_arg(short{1}), text(std::wstring(153, L'x') + std::wstring(153, L'y') + L"z");
   const Outcome sent = Call(tarvex_, L"SendLongMessage", {&slot_arg.v, &number.v, &text.v});
-  VARIANT_BOOL closed = VARIANT_FALSE;
   tarvex_->DeviceClose(&slot, &closed);
-  point->Unadvise(cookie);
-  point->Release();
   RegDeleteKeyValueW(route, nullptr, L"dvp1");
   RegDeleteKeyValueW(route, nullptr, L"dvb1");
   EXPECT_EQ(sent.result.Text(), L"OK") << sent.description;
   EXPECT_EQ(closed, VARIANT_TRUE);
-  ASSERT_EQ(sink.events.size(), 3u);
-  for (short part = 1; part <= 3; ++part) {
-    EXPECT_EQ(sink.events[part - 1].count, 3);
-    EXPECT_EQ(sink.events[part - 1].part, part);
-  }
-  EXPECT_EQ(sink.events.back().text, L"z");
+  using Progress = TestContainer::Progress;
+  const std::vector<Progress> expected = {{2, 1, 1, L"Hello"},
+                                          {1, 3, 1, std::wstring(153, L'x')},
+                                          {1, 3, 2, std::wstring(153, L'y')},
+                                          {1, 3, 3, L"z"}};
+  EXPECT_TRUE(sink.events == expected);
+
+  EXPECT_EQ(point->Unadvise(cookie + 7), CONNECT_E_NOCONNECTION);
+  EXPECT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
+  EXPECT_EQ(sink.refs(), 1u);
 }
 
 }  // namespace

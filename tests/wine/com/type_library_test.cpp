@@ -1,28 +1,18 @@
-// Checks the type library that hosts compile against: which types it lists,
-// in which order, with which kinds, flags, versions and GUIDs, and that every
-// reference inside it still leads where it should (widl's output is
-// rewritten after the fact, so a wrong offset would show up here first).
-//
-//   typelib_dump LIBRARY
-//
-// The library is a .tlb or a module carrying one.  Prints each mismatch;
-// exits 0 only when every check passes.
-#include <windows.h>
-#include <oaidl.h>
-#include <oleauto.h>
-#include <wrl/client.h>
-
+// The type library that hosts compile against, as the registration offers
+// it: which types it lists, in which order, with which kinds, flags,
+// versions and GUIDs, and that every reference inside it still leads where it
+// should (widl's output is rewritten after the fact, so a wrong offset would
+// show up here first).
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
-namespace {
+#include "test_container.h"
+#include "wine_test.h"
 
-using Microsoft::WRL::ComPtr;
+namespace tarvex::com::testing {
+namespace {
 
 // Each type as Describe() writes it: name, kind, flags, version, GUID, and
 // what it implements (name/IMPLTYPEFLAGs).  The order belongs to the contract:
@@ -57,38 +47,12 @@ const wchar_t* const kParamTypes[] = {
     L"_TRegistry.SaveStringLong(0) THKey",  L"_TRegistry.DelSetting(0) THKey",
 };
 
-int g_failures = 0;
-
-void Fail(const wchar_t* format, ...) {
-  ++g_failures;
-  va_list args;
-  va_start(args, format);
-  std::fputws(L"MISMATCH: ", stdout);
-  std::vfwprintf(stdout, format, args);
-  std::fputws(L"\n", stdout);
-  va_end(args);
-}
-
-void Expect(const std::wstring& got, const std::wstring& want, const wchar_t* what) {
-  if (got != want) Fail(L"%ls is\n  %ls\nnot\n  %ls", what, got.c_str(), want.c_str());
-}
-
-struct Bstr {
-  BSTR b = nullptr;
-  ~Bstr() { SysFreeString(b); }
-  std::wstring str() const { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
-};
-
-std::wstring GuidText(const GUID& guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
-  Bstr name;
-  if (FAILED(info->GetDocumentation(id, &name.b, nullptr, nullptr, nullptr))) return L"?";
-  return name.str();
+  BSTR name = nullptr;
+  if (FAILED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr))) return L"?";
+  const std::wstring text(name, SysStringLen(name));
+  SysFreeString(name);
+  return text;
 }
 
 // The name of the type a reference leads to, "" when it leads nowhere (a
@@ -113,10 +77,11 @@ struct AttrGuard {
 std::wstring Describe(ITypeInfo* info, const TYPEATTR& attr) {
   static const wchar_t* const kKinds[] = {L"enum",     L"record",  L"module", L"interface",
                                           L"dispatch", L"coclass", L"alias",  L"union"};
-  wchar_t text[128];
+  wchar_t guid[40] = {}, text[128];
+  StringFromGUID2(attr.guid, guid, 40);
   std::swprintf(text, 128, L"%ls %ls %x %u.%u %ls", MemberName(info, MEMBERID_NIL).c_str(),
                 attr.typekind < TKIND_MAX ? kKinds[attr.typekind] : L"?", attr.wTypeFlags,
-                attr.wMajorVerNum, attr.wMinorVerNum, GuidText(attr.guid).c_str());
+                attr.wMajorVerNum, attr.wMinorVerNum, guid);
   std::wstring out = text;
   for (UINT i = 0; i < attr.cImplTypes; ++i) {
     HREFTYPE ref = 0;
@@ -138,42 +103,35 @@ void CheckTypeRefs(ITypeInfo* owner, const TYPEDESC& desc, const std::wstring& w
     CheckTypeRefs(owner, desc.lpadesc->tdescElem, where, named);
   } else if (desc.vt == VT_USERDEFINED) {
     const std::wstring target = RefName(owner, desc.hreftype);
-    if (target.empty()) Fail(L"%ls: a reference to another type leads nowhere", where.c_str());
+    EXPECT_FALSE(target.empty()) << where << ": a reference leads nowhere";
     if (named) named->push_back(where + L" " + target);
   }
 }
 
-// FindName must lead back to the type itself and to the owner of a member.
-void CheckFindName(ITypeLib* lib, const std::wstring& name, ITypeInfo* owner, MEMBERID memid) {
-  std::vector<wchar_t> buffer(name.begin(), name.end());
-  buffer.push_back(0);
-  BOOL found = FALSE;
-  if (FAILED(lib->IsName(buffer.data(), 0, &found)) || !found)
-    Fail(L"IsName(%ls) finds nothing", name.c_str());
+// The library's name lookup (its name table, rewritten with the types'
+// offsets, member names and type names in one pass) must lead back to the type.
+void CheckFindName(ITypeLib* lib, std::wstring name) {
   ITypeInfo* infos[16] = {};
   MEMBERID ids[16] = {};
   USHORT count = 16;
   bool matched = false;
-  const std::wstring owner_name = MemberName(owner, MEMBERID_NIL);
-  if (SUCCEEDED(lib->FindName(buffer.data(), 0, infos, ids, &count))) {
+  if (SUCCEEDED(lib->FindName(name.data(), 0, infos, ids, &count))) {
     for (USHORT i = 0; i < count; ++i) {
-      matched |= ids[i] == memid && MemberName(infos[i], MEMBERID_NIL) == owner_name;
+      matched |= ids[i] == MEMBERID_NIL && MemberName(infos[i], MEMBERID_NIL) == name;
       infos[i]->Release();
     }
   }
-  if (!matched) Fail(L"FindName(%ls) does not lead to %ls", name.c_str(), owner_name.c_str());
+  EXPECT_TRUE(matched) << "FindName(" << name << ") does not lead to the type";
 }
 
 // Every member is readable, every type it names is there, every function's
-// name (and its parameters' names) maps back to its DISPID, and, with
-// `find_names`, the library's name lookups lead to each member.
-void CheckMembers(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, bool find_names,
-                  std::vector<std::wstring>* named) {
+// name (and its parameters' names) maps back to its DISPID.
+void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, std::vector<std::wstring>* named) {
   const std::wstring owner = MemberName(info, MEMBERID_NIL);
   for (UINT f = 0; f < attr.cFuncs; ++f) {
     FUNCDESC* func = nullptr;
     if (FAILED(info->GetFuncDesc(f, &func))) {
-      Fail(L"%ls: function %u unreadable", owner.c_str(), f);
+      ADD_FAILURE() << owner << ": function " << f << " unreadable";
       continue;
     }
     const std::wstring where = owner + L"." + MemberName(info, func->memid);
@@ -188,13 +146,10 @@ void CheckMembers(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, bool fin
     if (count) {
       std::vector<MEMBERID> ids(count, 0);
       HRESULT hr = info->GetIDsOfNames(names, count, ids.data());
-      if (FAILED(hr) || ids[0] != func->memid)
-        Fail(L"%ls: GetIDsOfNames gives 0x%lx (hr 0x%lx)", where.c_str(),
-             static_cast<unsigned long>(ids[0]), static_cast<unsigned long>(hr));
-      for (UINT n = 1; n < count; ++n)
-        if (ids[n] != static_cast<MEMBERID>(n - 1))
-          Fail(L"%ls: parameter %ls at %ld", where.c_str(), names[n], static_cast<long>(ids[n]));
-      if (find_names) CheckFindName(lib, names[0], info, func->memid);
+      EXPECT_TRUE(SUCCEEDED(hr) && ids[0] == func->memid) << where << ": GetIDsOfNames";
+      for (UINT n = 1; n < count; ++n) {
+        EXPECT_EQ(ids[n], static_cast<MEMBERID>(n - 1)) << where << " parameter " << n;
+      }
     }
     for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
     info->ReleaseFuncDesc(func);
@@ -202,114 +157,73 @@ void CheckMembers(ITypeLib* lib, ITypeInfo* info, const TYPEATTR& attr, bool fin
   for (UINT v = 0; v < attr.cVars; ++v) {
     VARDESC* var = nullptr;
     if (FAILED(info->GetVarDesc(v, &var))) {
-      Fail(L"%ls: variable %u unreadable", owner.c_str(), v);
+      ADD_FAILURE() << owner << ": variable " << v << " unreadable";
       continue;
     }
     const std::wstring name = MemberName(info, var->memid);
     CheckTypeRefs(info, var->elemdescVar.tdesc, owner + L"." + name, named);
-    if (find_names) CheckFindName(lib, name, info, var->memid);
     info->ReleaseVarDesc(var);
   }
 }
 
-void CheckLibrary(ITypeLib* lib) {
+TEST(TypeLibrary, ListsItsTypesInOrderAndEveryReferenceLeadsWhereItShould) {
+  ComPtr<ITypeLib> lib;
+  ASSERT_HRESULT_SUCCEEDED(
+      LoadRegTypeLib({0xDDAD54A4, 0xC1D4, 0x497D, {0xB1, 0x4F, 0x98, 0xE7, 0xFE, 0xB8, 0xBD, 0xE2}},
+                     77, 0, 0, &lib));
   TLIBATTR* la = nullptr;
-  if (FAILED(lib->GetLibAttr(&la))) return Fail(L"library attributes unreadable");
-  wchar_t text[128];
-  std::swprintf(text, 128, L"%ls %u.%u lcid %lu flags %x", GuidText(la->guid).c_str(),
-                la->wMajorVerNum, la->wMinorVerNum, la->lcid, la->wLibFlags);
-  Expect(text, L"{DDAD54A4-C1D4-497D-B14F-98E7FEB8BDE2} 77.0 lcid 1033 flags a", L"the library");
+  ASSERT_HRESULT_SUCCEEDED(lib->GetLibAttr(&la));
+  EXPECT_EQ(la->wMajorVerNum * 1000 + la->wMinorVerNum, 77000);
+  EXPECT_EQ(la->lcid, 1033u);
+  EXPECT_EQ(la->wLibFlags, 0xa);
   lib->ReleaseTLibAttr(la);
 
   std::vector<std::wstring> own, types, halves, named;
   for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
     ComPtr<ITypeInfo> info;
-    if (FAILED(lib->GetTypeInfo(i, &info))) {
-      Fail(L"[%u] unreadable", i);
-      continue;
-    }
+    ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfo(i, &info)) << i;
     AttrGuard a(info.Get());
-    if (!a.attr) {
-      Fail(L"[%u] attributes unreadable", i);
-      continue;
-    }
+    ASSERT_NE(a.attr, nullptr) << i;
     const TYPEATTR& attr = *a.attr;
     const std::wstring name = MemberName(info.Get(), MEMBERID_NIL);
     own.push_back(name);
     types.push_back(Describe(info.Get(), attr));
-    // The interface half of a dual lists only the dual's own members, which
-    // are what the library's name lookups know.
     const bool dual = attr.typekind == TKIND_DISPATCH && (attr.wTypeFlags & TYPEFLAG_FDUAL);
     HREFTYPE ref = 0;
     ComPtr<ITypeInfo> half;
     if (dual && (FAILED(info->GetRefTypeOfImplType(-1, &ref)) ||
                  FAILED(info->GetRefTypeInfo(ref, &half)))) {
-      Fail(L"%ls: no interface half", name.c_str());
+      ADD_FAILURE() << name << ": no interface half";
     } else if (dual) {
       AttrGuard ha(half.Get());
       halves.push_back(ha.attr ? Describe(half.Get(), *ha.attr) : name + L" unreadable");
-      if (ha.attr) CheckMembers(lib, half.Get(), *ha.attr, true, nullptr);
+      if (ha.attr) CheckMembers(half.Get(), *ha.attr, nullptr);
     }
-    CheckMembers(lib, info.Get(), attr, !dual, &named);
-    CheckFindName(lib, name, info.Get(), MEMBERID_NIL);
+    CheckMembers(info.Get(), attr, &named);
+    CheckFindName(lib.Get(), name);
 
     ComPtr<ITypeInfo> by_guid;
-    if (FAILED(lib->GetTypeInfoOfGuid(attr.guid, &by_guid)) ||
-        MemberName(by_guid.Get(), MEMBERID_NIL) != name)
-      Fail(L"[%u] %ls: GetTypeInfoOfGuid does not find it", i, name.c_str());
+    EXPECT_TRUE(SUCCEEDED(lib->GetTypeInfoOfGuid(attr.guid, &by_guid)) &&
+                MemberName(by_guid.Get(), MEMBERID_NIL) == name)
+        << name << ": GetTypeInfoOfGuid does not find it";
     ComPtr<ITypeLib> container;
     UINT index = ~0u;
-    if (FAILED(info->GetContainingTypeLib(&container, &index)) || index != i)
-      Fail(L"[%u] %ls: says it is at index %u", i, name.c_str(), index);
+    info->GetContainingTypeLib(&container, &index);
+    EXPECT_EQ(index, i) << name;
   }
   const auto lines = [](const auto& list) {
     std::wstring text;
     for (const auto& line : list) text += std::wstring(line) + L"\n  ";
     return text;
   };
-  Expect(lines(types), lines(kTypes), L"the list of types");
-  Expect(lines(halves), lines(kDualHalves), L"the duals' interface halves");
+  EXPECT_EQ(lines(types), lines(kTypes));
+  EXPECT_EQ(lines(halves), lines(kDualHalves));
   std::erase_if(named, [&](const std::wstring& param) {
     const std::wstring target = param.substr(param.rfind(L' ') + 1);
     return std::find(own.begin(), own.end(), target) == own.end();
   });
-  Expect(lines(named), lines(kParamTypes), L"the parameters of the library's own types");
-}
-
-// A library bad enough to crash oleaut32 must fail the test at once, not
-// wait for a debugger.
-LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
-  std::wprintf(L"MISMATCH: crashed (exception 0x%lx) reading the library\n",
-               static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
-  std::fflush(stdout);
-  ExitProcess(3);
+  EXPECT_EQ(lines(named), lines(kParamTypes));
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: typelib_dump LIBRARY\n", stderr);
-    return 2;
-  }
-  std::vector<wchar_t> path(std::strlen(argv[1]) + 1);
-  MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path.data(), static_cast<int>(path.size()));
-  SetUnhandledExceptionFilter(OnCrash);
-  CoInitialize(nullptr);
-  int result;
-  {
-    ComPtr<ITypeLib> lib;
-    HRESULT hr = LoadTypeLibEx(path.data(), REGKIND_NONE, &lib);
-    if (FAILED(hr)) {
-      std::wprintf(L"MISMATCH: cannot load %ls (hr 0x%lx)\n", path.data(),
-                   static_cast<unsigned long>(hr));
-      result = 2;
-    } else {
-      CheckLibrary(lib.Get());
-      std::wprintf(L"%ls: %d mismatches\n", path.data(), g_failures);
-      result = g_failures ? 1 : 0;
-    }
-  }
-  CoUninitialize();
-  return result;
-}
+}  // namespace tarvex::com::testing

@@ -1,17 +1,19 @@
 // A form with one control on it, as small as an OLE container can be: a
 // visible top-level window and one object that is the control's client site,
 // in-place site, frame, advise sink and event sink, recording what the
-// control tells it.
+// control tells it.  The C++ client uses it as a plain event sink.
 //
 // The test owns the container on its stack: the count starts at 1 and never
 // deletes, so a test can check that the control let go of every reference.
-// One apartment thread, with OLE's services.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
 #include <wrl/client.h>
+
+#include <string>
+#include <vector>
 
 #include "tarvex4_idl.h"
 
@@ -25,15 +27,9 @@ class TestContainer : public IOleClientSite,
                       public IAdviseSinkEx,
                       public IDispatch {
  public:
-  TestContainer() {
-    WNDCLASSEXW form = {};
-    form.cbSize = sizeof(form);
-    form.lpfnWndProc = DefWindowProcW;
-    form.hInstance = GetModuleHandleW(nullptr);
-    form.lpszClassName = L"TarvexTestForm";
-    RegisterClassExW(&form);  // fails harmlessly from the second container on
-    window_ = CreateWindowExW(0, form.lpszClassName, L"Form", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                              0, 0, 640, 480, nullptr, nullptr, form.hInstance, nullptr);
+  TestContainer()
+      : window_(CreateWindowExW(0, L"STATIC", L"Form", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
+                                640, 480, nullptr, nullptr, nullptr, nullptr)) {
     ShowWindow(window_, SW_SHOWNOACTIVATE);
   }
   ~TestContainer() { DestroyWindow(window_); }
@@ -46,7 +42,14 @@ class TestContainer : public IOleClientSite,
   // container does that insists on its own layout.
   IOleObject* insist_on = nullptr;
 
-  int activations = 0, deactivations = 0, pos_rect_changes = 0, closes = 0, events = 0;
+  int activations = 0, deactivations = 0, pos_rect_changes = 0, closes = 0;
+  // Each SendProgress; all zero when its arguments did not come by reference.
+  struct Progress {
+    short modem, count, part;
+    std::wstring text;
+    bool operator==(const Progress&) const = default;
+  };
+  std::vector<Progress> events;
   bool ui_active = false;
   RECT last_pos_rect = {};
   IOleInPlaceActiveObject* active_object = nullptr;  // compared only
@@ -71,20 +74,17 @@ class TestContainer : public IOleClientSite,
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-  // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
   HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-  // IOleWindow
   HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
     *window = window_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  // IOleInPlaceSite
   HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return ++activations, S_OK; }
   HRESULT STDMETHODCALLTYPE OnUIActivate() override { return ui_active = true, S_OK; }
@@ -115,7 +115,6 @@ class TestContainer : public IOleClientSite,
     }
     return S_OK;
   }
-  // IOleInPlaceUIWindow, IOleInPlaceFrame
   HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
     return INPLACE_E_NOTOOLSPACE;
@@ -130,7 +129,6 @@ class TestContainer : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
-  // IAdviseSinkEx
   void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override {}
   void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
   void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
@@ -143,9 +141,17 @@ class TestContainer : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return ++events, S_OK;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
+    const VARIANTARG* a = params->rgvarg;  // right to left
+    const bool by_reference = id == 1 && params->cArgs == 4 && V_VT(&a[3]) == (VT_BYREF | VT_I2) &&
+                              V_VT(&a[2]) == V_VT(&a[3]) && V_VT(&a[1]) == V_VT(&a[3]) &&
+                              V_VT(&a[0]) == (VT_BYREF | VT_BSTR);
+    events.push_back(
+        by_reference ? Progress{*V_I2REF(&a[3]), *V_I2REF(&a[2]), *V_I2REF(&a[1]),
+                                std::wstring(*V_BSTRREF(&a[0]), SysStringLen(*V_BSTRREF(&a[0])))}
+                     : Progress{});
+    return S_OK;
   }
 
  private:
