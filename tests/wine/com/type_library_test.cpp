@@ -47,6 +47,22 @@ const wchar_t* const kParamTypes[] = {
     L"_TRegistry.SaveStringLong(0) THKey",  L"_TRegistry.DelSetting(0) THKey",
 };
 
+// The DISPIDs of the dispatch interfaces, in the library's order: hosts
+// compiled against an earlier build call by these numbers, so none may move.
+const wchar_t* const kDispids[] = {
+    L"_Tarvex Setting=60030000 DeviceOpen=60030001 DeviceClose=60030002 SendCommand=60030004 "
+    L"GetMessageStorageID=60030005 SetMessageStorageID=60030006 DeviceManufacture=60030007 "
+    L"DeviceModel=60030008 DeviceIMEI=60030009 ReadMessage=6003000a SendMessage=6003000b "
+    L"SendLongMessage=6003000c RemoveMessage=6003000f DeviceName=60030015",
+    L"_SMSDeliver MessageID=40030000 PhoneNumber=40030001 MessageTime=40030002 "
+    L"MessageText=40030003 MultiPartSMS=40030004 MultiPartSMSRef=40030005 "
+    L"MultiPartSMSCount=40030006 MultiPartSMSNumber=40030007 Decode=60030000",
+    L"_TRegistry GetString=60030001 SaveString=60030002 SaveStringLong=60030003 "
+    L"DelSetting=60030004",
+    L"__Tarvex SendProgress=1",
+    L"_Collection Item=0 Add=1 Count=2 Remove=3 _NewEnum=fffffffc",
+};
+
 std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
   BSTR name = nullptr;
   if (FAILED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr))) return L"?";
@@ -125,9 +141,12 @@ void CheckFindName(ITypeLib* lib, std::wstring name) {
 }
 
 // Every member is readable, every type it names is there, every function's
-// name (and its parameters' names) maps back to its DISPID.
-void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, std::vector<std::wstring>* named) {
+// name (and its parameters' names) maps back to its DISPID; `dispids` gets
+// the members' "name=DISPID" once each.
+void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, std::vector<std::wstring>* named,
+                  std::wstring* dispids = nullptr) {
   const std::wstring owner = MemberName(info, MEMBERID_NIL);
+  std::vector<MEMBERID> seen;
   for (UINT f = 0; f < attr.cFuncs; ++f) {
     FUNCDESC* func = nullptr;
     if (FAILED(info->GetFuncDesc(f, &func))) {
@@ -135,6 +154,13 @@ void CheckMembers(ITypeInfo* info, const TYPEATTR& attr, std::vector<std::wstrin
       continue;
     }
     const std::wstring where = owner + L"." + MemberName(info, func->memid);
+    const bool inherited = (func->memid & 0xFFFE0000) == 0x60000000;  // IUnknown, IDispatch
+    if (dispids && !inherited && std::find(seen.begin(), seen.end(), func->memid) == seen.end()) {
+      wchar_t id[16];
+      std::swprintf(id, 16, L"=%lx", static_cast<unsigned long>(func->memid));
+      *dispids += L" " + MemberName(info, func->memid) + id;
+      seen.push_back(func->memid);
+    }
     CheckTypeRefs(info, func->elemdescFunc.tdesc, where + L"(-1)", named);
     for (SHORT p = 0; p < func->cParams; ++p) {
       CheckTypeRefs(info, func->lprgelemdescParam[p].tdesc,
@@ -178,7 +204,7 @@ TEST(TypeLibrary, ListsItsTypesInOrderAndEveryReferenceLeadsWhereItShould) {
   EXPECT_EQ(la->wLibFlags, 0xa);
   lib->ReleaseTLibAttr(la);
 
-  std::vector<std::wstring> own, types, halves, named;
+  std::vector<std::wstring> own, types, halves, named, dispids;
   for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
     ComPtr<ITypeInfo> info;
     ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfo(i, &info)) << i;
@@ -199,7 +225,9 @@ TEST(TypeLibrary, ListsItsTypesInOrderAndEveryReferenceLeadsWhereItShould) {
       halves.push_back(ha.attr ? Describe(half.Get(), *ha.attr) : name + L" unreadable");
       if (ha.attr) CheckMembers(half.Get(), *ha.attr, nullptr);
     }
-    CheckMembers(info.Get(), attr, &named);
+    std::wstring ids = name;
+    CheckMembers(info.Get(), attr, &named, &ids);
+    if (attr.typekind == TKIND_DISPATCH) dispids.push_back(ids);
     CheckFindName(lib.Get(), name);
 
     ComPtr<ITypeInfo> by_guid;
@@ -218,6 +246,7 @@ TEST(TypeLibrary, ListsItsTypesInOrderAndEveryReferenceLeadsWhereItShould) {
   };
   EXPECT_EQ(lines(types), lines(kTypes));
   EXPECT_EQ(lines(halves), lines(kDualHalves));
+  EXPECT_EQ(lines(dispids), lines(kDispids));
   std::erase_if(named, [&](const std::wstring& param) {
     const std::wstring target = param.substr(param.rfind(L' ') + 1);
     return std::find(own.begin(), own.end(), target) == own.end();
