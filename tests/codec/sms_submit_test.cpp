@@ -46,19 +46,17 @@ TEST(SMSSubmitTest, Encode) {
   }
 }
 
-// The destination's type of address: international after "+" or "00" and
-// for long digit strings; unknown (81) for national numbers and short codes.
+// The destination's type of address with blanks and punctuation around the
+// digits (codec_roundtrip_fuzz holds the rule itself: "+", "00", more than six
+// digits without a leading "0").
 TEST(SMSSubmitTest, DestinationTypes) {
   const struct {
     const char* number;
     const char* head;  // first octet, TP-MR, TP-DA
   } kCases[] = {
       {"+49 171 1234567", "11000C91947111325476"},
-      {"0049 171 1234567", "11000C91947111325476"},
       {"0171-1234567", "11000B811017214365F7"},
       {"(030) 1234", "11000781301032F4"},
-      {"123456", "11000681214365"},
-      {"1234567", "11000791214365F7"},
   };
   for (const auto& c : kCases) {
     SMSSubmit s;
@@ -92,7 +90,8 @@ TEST(SMSSubmitTest, EncodeLongSMS) {
 }
 
 // The most a message or part holds goes (full ones are in the round trips of
-// the decoder's tests); one septet or unit more is refused.
+// the decoder's tests); one septet or unit more is refused (codec_roundtrip_fuzz
+// ties a single message to FitsSingle, which split_test pins).
 TEST(SMSSubmitTest, CapacityLimits) {
   const struct {
     const char* name;
@@ -100,10 +99,8 @@ TEST(SMSSubmitTest, CapacityLimits) {
     bool part;
     bool fits;
   } kCases[] = {
-      {"161 septets", std::u16string(161, u'a'), false, false},
       {"159 + escape pair", std::u16string(159, u'a') + u"\u20AC", false, false},
       {"158 + escape pair", std::u16string(158, u'a') + u"\u20AC", false, true},
-      {"71 UCS2", std::u16string(71, u'\u0416'), false, false},
       {"154 septet part", std::u16string(154, u'a'), true, false},
       {"67 UCS2 part", std::u16string(67, u'\u0416'), true, true},
       {"68 UCS2 part", std::u16string(68, u'\u0416'), true, false},
