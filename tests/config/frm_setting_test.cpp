@@ -53,18 +53,12 @@ const char* KeyOf(const std::string& value) {
   return value.starts_with("dvn") ? mdlPublic::kDeviceNameKey : mdlPublic::kRouteKey;
 }
 
-// The text of a value, which must be REG_SZ with its NUL; nullopt when missing.
-std::optional<std::string> Text(const MemoryRegistry& r, RegHandle root, const std::string& path,
-                                const std::string& name) {
-  const auto v = r.Get(root, path, name);
-  if (!v) return std::nullopt;
-  EXPECT_EQ(v->type, kRegSz) << name;
-  std::string text(v->bytes.begin(), v->bytes.end());
-  EXPECT_TRUE(text.ends_with('\0')) << name << " lacks its terminating NUL";
-  return text.substr(0, text.find('\0'));
-}
-std::optional<std::string> Stored(const MemoryRegistry& r, const std::string& value) {
-  return Text(r, kRegLocalMachine, KeyOf(value), value);
+// A value as the dialog stores text: REG_SZ with its NUL; nullopt for none.
+std::optional<MemoryRegistry::Value> Sz(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  std::vector<uint8_t> bytes(text->begin(), text->end());
+  bytes.push_back(0);
+  return MemoryRegistry::Value{kRegSz, bytes};
 }
 
 // Where VB's SaveSetting keeps a slot's per-user copy.
@@ -102,7 +96,9 @@ TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
   EXPECT_EQ(Look(form), s.view);
   Values expected(s.stored.begin(), s.stored.end());
   for (const auto& [value, text] : s.after) expected[value] = text;
-  for (const auto& [value, text] : expected) EXPECT_EQ(Stored(registry, value), text) << value;
+  for (const auto& [value, text] : expected) {
+    EXPECT_EQ(registry.Get(kRegLocalMachine, KeyOf(value), value), Sz(text)) << value;
+  }
   EXPECT_EQ(registry.OpenHandles(), 0);
 }
 
@@ -185,15 +181,14 @@ TEST(FrmSettingTest, PerUserCopyFollowsApplyAndRemove) {
   form.Form_Load();
   for (const Step& step : {Slot(2), Port("3"), Baud("115200"), Press(F::kApply)}) step(form);
   const auto copy = [&](const char* slot, const char* key) {
-    return Text(registry, kRegCurrentUser, kUserSection + slot, key);
+    return registry.Get(kRegCurrentUser, kUserSection + slot, key);
   };
-  EXPECT_EQ(copy("2", "Port"), "3");
-  EXPECT_EQ(copy("2", "BaudRate"), "115200");
-
+  EXPECT_EQ(copy("2", "Port"), Sz("3"));
+  EXPECT_EQ(copy("2", "BaudRate"), Sz("115200"));
   Press(F::kRemove)(form);
   EXPECT_EQ(copy("2", "Port"), std::nullopt);
   EXPECT_EQ(copy("2", "BaudRate"), std::nullopt);
-  EXPECT_EQ(copy("1", "Port"), "6");
+  EXPECT_EQ(copy("1", "Port"), Sz("6"));
   for (const Step& step : {Slot(3), Press(F::kRemove)}) step(form);
   EXPECT_FALSE(registry.KeyExists(kRegCurrentUser, kUserSection + "3"));
 }

@@ -78,20 +78,8 @@ TEST_F(TRegistryTest, SaveStringWritesTextWithItsNulAndCreatesTheKey) {
   memory_.Put(kRegLocalMachine, kKey, "dvp1", kRegBinary, {3, 0, 0, 0});
   reg_.SaveString(kHkeyLocalMachine, kKey, "dvp1", "4");
   EXPECT_EQ(Stored("dvp1"), (MemoryRegistry::Value{kRegSz, {'4', 0}})) << "binary replaced";
-  reg_.SaveString(kHkeyLocalMachine, kKey, "", "root");
-  EXPECT_EQ(Read(""), "root");
   reg_.SaveString(kHkeyLocalMachine, "SOFTWARE\\DevName\\Device", "dvn1", "Modem #1");
   EXPECT_TRUE(memory_.KeyExists(kRegLocalMachine, "SOFTWARE\\DevName"));
-}
-
-TEST_F(TRegistryTest, FailedWritesChangeNothing) {
-  memory_.PutString(kRegLocalMachine, kKey, "dvp1", "3");
-  memory_.SetFailWrites(true);
-  reg_.SaveString(kHkeyLocalMachine, kKey, "dvp1", "4");
-  reg_.SaveStringLong(kHkeyLocalMachine, kKey, "dvp1", "5");
-  reg_.DelSetting(kHkeyLocalMachine, kKey, "dvp1");
-  EXPECT_EQ(memory_.Writes(), 0);
-  EXPECT_EQ(Read("dvp1"), "3");
 }
 
 // The stored byte (of four, little-endian binary), or -error with the old
