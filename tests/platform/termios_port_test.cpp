@@ -81,14 +81,11 @@ TEST_F(TermiosPortTest, PortNumbersResolveThroughTheMapToATerminal) {
   Map("/dev/ttyUSB9", "COM33");
   registry_.Put(kRegLocalMachine, TermiosPort::kPortMapKey, "/dev/ttyX", kRegBinary,
                 {'C', 'O', 'M', '6'});
-  const struct {
-    int16_t port;
-    const char* device;
-  } cases[] = {{3, "/dev/ttyUSB0"},  {4, "/dev/ttyUSB1"}, {5, "/dev/ttyACM0"},
-               {33, "/dev/ttyUSB9"}, {6, "/dev/ttyS5"},   {1, "/dev/ttyS0"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE("COM" + std::to_string(c.port));
-    EXPECT_EQ(TermiosPort::ResolveDevice(registry_, c.port), c.device);
+  const std::pair<int16_t, const char*> cases[] = {{3, "/dev/ttyUSB0"}, {4, "/dev/ttyUSB1"},
+                                                   {5, "/dev/ttyACM0"}, {33, "/dev/ttyUSB9"},
+                                                   {6, "/dev/ttyS5"},   {1, "/dev/ttyS0"}};
+  for (const auto& [port, device] : cases) {
+    EXPECT_EQ(TermiosPort::ResolveDevice(registry_, port), device) << "COM" << port;
   }
   EXPECT_EQ(registry_.OpenHandles(), 0);
 
