@@ -108,7 +108,6 @@ const Values kSlot1Deleted = {
     {"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}};
 
 const Scenario kScenarios[] = {
-    {"Opening", kSlot1, {}, "#0 '' / -"},
     {"FullyStoredSlotShowsTrimmedName",
      kSlot1,
      {Slot(1)},

@@ -55,17 +55,6 @@ class TermiosPortTest : public ::testing::Test {
     return got;
   }
 
-  void WriteMaster(const std::string& bytes) {
-    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-
-  // Everything that reaches the port, through WaitForInput and Input.
-  std::string ReadPort(size_t count) {
-    std::string got;
-    while (got.size() < count && port_.WaitForInput(kWaitMs)) got += port_.Input();
-    return got;
-  }
-
   void HangUp() { close(std::exchange(master_, -1)); }
 
   int master_ = -1;
@@ -143,8 +132,10 @@ TEST_F(TermiosPortTest, BytesPassUnchangedBothWays) {
   EXPECT_EQ(ReadMaster(command.size()), command);
 
   const std::string reply("\r\nOK\r\n\x11\x13\0\xfe", 10);
-  WriteMaster(reply);
-  EXPECT_EQ(ReadPort(reply.size()), reply);
+  ASSERT_EQ(write(master_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+  std::string got;
+  while (got.size() < reply.size() && port_.WaitForInput(kWaitMs)) got += port_.Input();
+  EXPECT_EQ(got, reply);
   // An echo would have been queued when the reply arrived, before the port
   // could read it, so looking without waiting is enough.
   pollfd p{master_, POLLIN, 0};

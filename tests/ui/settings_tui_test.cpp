@@ -98,7 +98,6 @@ TEST_F(SettingsKeysTest, TabSkipsDisabledControlsBothWays) {
       {{"S-Tab"}, kTxtDeviceName},
       {{"S-Tab", " ", "Enter"}, kCboModemID},  // slot 1 is stored: everything usable
       {{"Tab", "Tab", "Tab", "Tab", "Tab"}, kCmdRemove},
-      {{"Tab", "Tab"}, kCboModemID},
   };
   for (size_t i = 0; i < std::size(steps); ++i) {
     SCOPED_TRACE("step " + std::to_string(i));
