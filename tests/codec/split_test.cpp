@@ -46,7 +46,6 @@ TEST(SplitTest, TextsComeBackInTheFewestParts) {
       {"off", Repeat(u"Ж", 66) + u"\U0001F600abc", {66, 5}, {0, 0}, true},  // pair not cut
       {"off", Repeat(u"a", 100) + u"Ж", {67, 34}, {0, 0}, true},  // one unit makes all UCS2
       {"off", Repeat(u"{", 600) + u"ç", {67, 67, 67, 67, 67, 67, 67, 67, 65}, {0, 0}, true},
-      {"off", Repeat(u"ğ", 100), {67, 33}, {0, 0}, true},
       {"tr", u"ş" + Repeat(u"a", 153), {154}, {0, 1}, false},  // 155 septets, single shift first
       {"tr", Repeat(u"ğ", 298), {149, 149}, {1, 0}, false},    // 5 parts by single shift
       {"tr", u"plain text", {10}, {0, 0}, false},              // needs no table
