@@ -219,7 +219,7 @@ void Receiver::Sent(int16_t slot, int message_reference, const std::string& reci
 }
 
 ReportMatch Receiver::MatchReport(const EntryPlace& place, const std::string& pdu,
-                                  const StatusReportFields& report) {
+                                  const ReportToMatch& report) {
   ReportMatch match;
   match.final = !ReportStillTrying(report.status);
   if (place.index >= 0 && store_.WasHandedOver(place, pdu)) {

@@ -82,7 +82,7 @@ struct ReceivedMessage {
 };
 
 // The fields of an SMS-STATUS-REPORT (TS 23.040 9.2.2.3) that matching needs.
-struct StatusReportFields {
+struct ReportToMatch {
   int message_reference = 0;               // TP-MR of the send it reports on
   std::string recipient;                   // TP-RA, "+digits" or digits
   int status = 0;                          // TP-ST
@@ -147,7 +147,7 @@ class Receiver {
   // one that came without being stored, +CDS), to the newest send of the same
   // slot, message reference and recipient.  Records nothing.
   ReportMatch MatchReport(const EntryPlace& place, const std::string& pdu,
-                          const StatusReportFields& report);
+                          const ReportToMatch& report);
   // Records that the report was handed over, forgetting its send when the
   // report is final; returns the place to delete, if it has one.
   std::optional<EntryPlace> ReportHanded(const EntryPlace& place, const std::string& pdu,

@@ -509,13 +509,7 @@ class SlotWatcher {
                    " does not decode (" + error + "); left on the modem");
       return;
     }
-    StatusReportFields fields;
-    fields.message_reference = report->message_reference;
-    fields.recipient = report->recipient;
-    fields.status = report->status;
-    fields.service_centre_time = report->service_centre_time;
-    fields.discharge_time = report->discharge_time;
-    const ReportMatch match = receiver_.MatchReport(place, pdu, fields);
+    const ReportMatch match = receiver_.MatchReport(place, pdu, report->fields);
     if (match.handed_over) {
       Delete(place);
       return;
@@ -526,15 +520,15 @@ class SlotWatcher {
     json["Storage"] = place.storage;
     json["Slot"] = slot_;
     const std::string text = "Status report on slot " + std::to_string(slot_) + ": message " +
-                             std::to_string(report->message_reference) + " to " +
-                             report->recipient + " " + json["Outcome"].get<std::string>() + " (" +
-                             json["Reason"].get<std::string>() + ")\n\n";
+                             std::to_string(report->fields.message_reference) + " to " +
+                             report->fields.recipient + " " + json["Outcome"].get<std::string>() +
+                             " (" + json["Reason"].get<std::string>() + ")\n\n";
     if (!Hand(json,
               {{"TARVEX_EVENT", "report"},
-               {"TARVEX_SENDER", report->recipient},
+               {"TARVEX_SENDER", report->fields.recipient},
                {"TARVEX_TEXT", json["Outcome"].get<std::string>()},
-               {"TARVEX_TIME", FormatMessageTime(report->discharge_time) +
-                                   FormatTimeZone(report->discharge_time.zone_quarters)},
+               {"TARVEX_TIME", FormatMessageTime(report->fields.discharge_time) +
+                                   FormatTimeZone(report->fields.discharge_time.zone_quarters)},
                {"TARVEX_STORAGE", place.storage}},
               text)) {
       return;  // still on the modem: offered again at the next reading

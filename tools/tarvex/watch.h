@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "receive/receiver.h"
 #include "tarvex/sms_deliver.h"
 
 namespace tarvex::cli {
@@ -38,14 +39,9 @@ struct WatchOptions {
 // Runs until SIGINT (130) or SIGTERM (0); 5 when the receiver's database fails.
 int RunWatch(const WatchOptions& options);
 
-// A status report as the watcher hands it over (watch_report.cpp, apart
-// because the codec and the receiver each name a type StatusReportFields).
+// A status report as the watcher matches it and hands it over (watch_report.cpp).
 struct DecodedReport {
-  int message_reference = 0;
-  std::string recipient;
-  int status = 0;
-  MessageTimeValue service_centre_time{};
-  MessageTimeValue discharge_time{};
+  ReportToMatch fields;
   nlohmann::ordered_json json;  // "MessageType": "SMS-STATUS-REPORT" and the fields
 };
 // nullopt with `error` set when the PDU is no readable status report.

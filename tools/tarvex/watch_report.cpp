@@ -16,11 +16,7 @@ std::optional<DecodedReport> DecodeReport(const std::string& pdu, std::string& e
     return std::nullopt;
   }
   DecodedReport d;
-  d.message_reference = r.message_reference;
-  d.recipient = r.recipient;
-  d.status = r.status;
-  d.service_centre_time = r.service_centre_time;
-  d.discharge_time = r.discharge_time;
+  d.fields = {r.message_reference, r.recipient, r.status, r.service_centre_time, r.discharge_time};
   d.json = {{"MessageType", "SMS-STATUS-REPORT"},
             {"MessageReference", r.message_reference},
             {"Recipient", r.recipient},
