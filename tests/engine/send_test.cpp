@@ -141,23 +141,16 @@ TEST_F(SendTest, TextsAreCutAndSplitAtTheirBoundaries) {
     std::u16string text;
     std::vector<std::u16string> parts;  // one: sent as an ordinary message
   } cases[] = {
-      {"escape pair across the limit", true, Repeat(u"a", 159) + kEuro + u"b", {Repeat(u"a", 159)}},
-      {"escape pair at the limit",
-       true,
-       Repeat(u"a", 158) + kEuro + u"b",
-       {Repeat(u"a", 158) + kEuro}},
-      {"surrogate pair across the limit", true, Repeat(kBe, 69) + kEmoji, {Repeat(kBe, 69)}},
-      {"surrogate pair at the limit",
-       true,
-       Repeat(kBe, 68) + kEmoji + kBe,
-       {Repeat(kBe, 68) + kEmoji}},
+      {"€ across the limit", true, Repeat(u"a", 159) + kEuro + u"b", {Repeat(u"a", 159)}},
+      {"€ at the limit", true, Repeat(u"a", 158) + kEuro + u"b", {Repeat(u"a", 158) + kEuro}},
+      {"😀 across the limit", true, Repeat(kBe, 69) + kEmoji, {Repeat(kBe, 69)}},
+      {"😀 at the limit", true, Repeat(kBe, 68) + kEmoji + kBe, {Repeat(kBe, 68) + kEmoji}},
       {"161", false, Repeat(u"x", 161), {Repeat(u"x", 153), Repeat(u"x", 8)}},
-      {"escape pair at a part's end",
+      {"€ at a part's end",
        false,
        Repeat(u"x", 152) + kEuro + Repeat(u"x", 10),
        {Repeat(u"x", 152), kEuro + Repeat(u"x", 10)}},
-      {"escape pairs fill one message", false, Repeat(kEuro, 80), {Repeat(kEuro, 80)}},
-      {"ucs2 70", false, Repeat(kBe, 70), {Repeat(kBe, 70)}},
+      {"€ fill one message", false, Repeat(kEuro, 80), {Repeat(kEuro, 80)}},
       {"ucs2 71", false, Repeat(kBe, 71), {Repeat(kBe, 67), Repeat(kBe, 4)}},
   };
   std::set<std::string> references;

@@ -7,8 +7,8 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,27 +32,24 @@ std::string Part(const char* sender, int ref, int total, int seq, const std::u16
       {.sender = sender, .second = second, .text = text, .concat = {{ref, total, seq}}});
 }
 
-// The real store in a fresh folder, removed afterwards.  In memory where the
-// system has a tmpfs: the store syncs every write, a second per run on a disk.
+// The real store in a file of its own, removed afterwards.  In memory where
+// the system has a tmpfs: the store syncs every write, a second per run on a disk.
 class TempStore {
  public:
-  TempStore() {
-    namespace fs = std::filesystem;
-    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-    std::string pattern = (base / "tarvex-rcv-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    dir_ = pattern;
-    store_.emplace(dir_ + "/receive.db");
-  }
-  ~TempStore() {
-    store_.reset();
-    std::filesystem::remove_all(dir_);
-  }
-  posix::SqliteReceiveStore& operator*() { return *store_; }
+  TempStore() : path_(Path()), store_(path_) {}
+  ~TempStore() { std::filesystem::remove(path_); }
+  posix::SqliteReceiveStore& operator*() { return store_; }
 
  private:
-  std::string dir_;
-  std::optional<posix::SqliteReceiveStore> store_;
+  static std::string Path() {
+    static int made = 0;
+    const std::filesystem::path dir = std::filesystem::is_directory("/dev/shm")
+                                          ? "/dev/shm"
+                                          : std::filesystem::temp_directory_path();
+    return dir / ("tarvex-rcv-" + std::to_string(getpid()) + "-" + std::to_string(++made) + ".db");
+  }
+  std::string path_;
+  posix::SqliteReceiveStore store_;
 };
 
 // A modem's storages and a watcher's passes over them, as `tarvex watch`
@@ -108,11 +105,7 @@ class Watch {
   std::map<std::pair<std::string, int>, std::string> modem_;
 };
 
-struct Arrive {
-  std::string storage;
-  int index;
-  std::string pdu;
-};
+using Arrive = std::tuple<std::string, int, std::string>;  // storage, index, PDU
 struct Step {
   std::vector<Arrive> arrive;
   int64_t pass_at = 0;
@@ -178,7 +171,7 @@ TEST(ReceiverTest, HandsEachMessageOverOnceAndDeletesOnlyAfterwards) {
     Watch watch;
     for (const Step& step : c.steps) {
       if (step.restart_before) watch.Restart();
-      for (const Arrive& a : step.arrive) watch.Put(a.storage, a.index, a.pdu);
+      for (const auto& [storage, index, pdu] : step.arrive) watch.Put(storage, index, pdu);
       EXPECT_EQ(watch.Pass(step.pass_at, step.crash), step.expect) << "at " << step.pass_at;
     }
   }
@@ -227,8 +220,8 @@ TEST(ReceiverTest, StatusReportsMatchTheirSendsUntilFinal) {
 }
 
 TEST(ReceiverTest, SameRecipient) {
-  for (const char* same : {"+31612345678", "0031612345678", "0612345678"}) {
-    EXPECT_TRUE(Receiver::SameRecipient("+31612345678", same)) << same;
+  for (const char* other : {"+31612345678", "0031612345678", "0612345678"}) {
+    EXPECT_TRUE(Receiver::SameRecipient("+31612345678", other)) << other;
   }
   for (const char* other : {"+31612345679", "45678", "Bank"}) {
     EXPECT_FALSE(Receiver::SameRecipient("+31612345678", other)) << other;
