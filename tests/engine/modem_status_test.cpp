@@ -1,7 +1,7 @@
 // The modem-state and receiving parsers on replies of named modems, the
-// queries that send more than one command (a busy SIM, the cell, a stored
-// report, the report and indication routing, a listing of another storage) on
-// the scripted modem, and what a trace may show of a PIN.
+// queries that send more than one command (a busy SIM, a stored report, the
+// report and indication routing) on the scripted modem, and what a trace may
+// show of a PIN.
 #include "engine/modem_status.h"
 
 #include <gtest/gtest.h>
@@ -67,32 +67,6 @@ TEST(ModemStatusParsers, RepliesOfRealModems) {
         ServiceCentre s;
         return ParseServiceCentre(t, s) ? s.number : "?";
       });
-  run("storage",
-      {{"Huawei E173, one storage thrice",
-        "\r\n+CPMS: \"SM\",3,30,\"SM\",3,30,\"SM\",3,30\r\n\r\nOK\r\n", "SM 3/30 "},
-       {"Quectel EC25", "\r\n+CPMS: \"ME\",0,255,\"SM\",2,50,\"MT\",2,305\r\n\r\nOK\r\n",
-        "ME 0/255 SM 2/50 MT 2/305 "}},
-      [](const std::string& t) {
-        StorageUse u;
-        if (!ParseStorageUse(t, u)) return std::string("?");
-        std::string s;
-        for (const auto& m : u.memories)
-          s += m.name + " " + std::to_string(m.used) + "/" + std::to_string(m.total) + " ";
-        return s;
-      });
-  run("storage read",
-      {{"three storages", "\r\n+CPMS: \"ME\",3,100,\"SM\",0,30\r\n", "ME"},
-       {"unquoted", "\r\n+CPMS: SM,1,30\r\n", "SM"},
-       {"no answer", "\r\n", ""}},
-      [](const std::string& t) { return ReadStorageOf(t); });
-  run("storages offered",
-      {{"per use", "+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\")", "SM ME SR "},
-       {"one list", "+CPMS: \"SM\",\"ME\"", "SM ME "}},
-      [](const std::string& t) {
-        std::string s;
-        for (const std::string& name : ReadStoragesOffered(t)) s += name + " ";
-        return s;
-      });
 }
 
 TEST(ModemStatusParsers, ReportRoutingKeepsTheModemsOtherValues) {
@@ -115,9 +89,6 @@ TEST(ModemStatusParsers, ReportRoutingKeepsTheModemsOtherValues) {
     const auto choice = ChooseReportRouting(c.found, c.offers, 1);
     EXPECT_EQ(choice ? choice->arguments : "none", c.expected) << c.name;
   }
-  const auto stored = ParseReportNotice("+CDSI: \"SR\",4");
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->storage + std::to_string(stored->index), "SR4");
 }
 
 TEST(ModemStatusParsers, TracesNeverShowAPin) {
@@ -179,17 +150,6 @@ TEST_F(ModemStatusTest, PinIsDigitsOnlyAndNeverInTheMessage) {
   ExpectScriptMet();
 }
 
-TEST_F(ModemStatusTest, CellIsAskedForAndTheModemsSettingPutBack) {
-  modem().Expect("AT+CREG?\r").Reply("\r\n+CREG: 0,1\r\n\r\nOK\r\n");
-  modem().Expect("AT+CREG=2\r").Reply("\r\nOK\r\n");
-  modem().Expect("AT+CREG?\r").Reply("\r\n+CREG: 2,1,\"00C3\",\"1A2B\"\r\n\r\nOK\r\n");
-  modem().Expect("AT+CREG=0\r").Reply("\r\nOK\r\n");
-  const Registration r = engine().ReadRegistration(1);
-  EXPECT_EQ(r.StatusText() + " " + r.lac + " " + r.cell + " " + std::to_string(r.mode),
-            "home network 00C3 1A2B 0");
-  ExpectScriptMet();
-}
-
 TEST_F(ModemStatusTest, StoredReportIsReadFromItsStorageAndDeleted) {
   const std::string pdu = "0891683108608805F906750D91683109731147F4313050913492003130509134430000";
   modem().Expect("AT+CNMI?\r").Reply("\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n");
@@ -198,9 +158,7 @@ TEST_F(ModemStatusTest, StoredReportIsReadFromItsStorageAndDeleted) {
   const IndicationRouting routing = engine().RouteStatusReports(1);
   EXPECT_EQ(routing.ds, 2);
 
-  // The notice comes in two reads; it is taken whole.
-  modem().Feed("\r\n+CDSI: \"S");
-  modem().Feed("R\",3\r\n");
+  modem().Feed("\r\n+CDSI: \"SR\",3\r\n");
   const std::vector<Indication> notices = engine().AwaitIndications(1, 60000);
   ASSERT_EQ(notices.size(), 1u);
   const auto notice = ParseReportNotice(notices[0].text);
@@ -233,23 +191,6 @@ TEST_F(ModemStatusTest, DirectReportWaitsForItsPduLine) {
             "07911326040000F0060B911326880736F4111011719551401110117195714000");
   EXPECT_LT(clock().TickCount() - start, 1000u);
   EXPECT_TRUE(engine().AwaitIndications(1, 5000).empty());
-}
-
-TEST_F(ModemStatusTest, ListingPutsTheReadStorageBack) {
-  modem()
-      .Expect("AT+CPMS?\r")
-      .Reply("\r\n+CPMS: \"ME\",1,100,\"ME\",1,100,\"ME\",1,100\r\n\r\nOK\r\n");
-  modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,100,1,100\r\n\r\nOK\r\n");
-  modem()
-      .Expect("AT+CMGL=4\r")
-      .Reply("\r\n+CMTI: \"SM\",7\r\n+CMGL: 7,0,,5\r\n0011223344\r\n\r\nOK\r\n");
-  modem().Expect("AT+CPMS=\"ME\"\r").Reply("\r\n+CPMS: 1,100,1,100,1,100\r\n\r\nOK\r\n");
-  const Listing listing = engine().ListStorage(1, "SM");
-  ASSERT_TRUE(listing.done());
-  ASSERT_EQ(listing.entries.Count(), 1);
-  EXPECT_EQ(listing.entries.Item(1), "7\r\n0011223344");
-  ASSERT_EQ(engine().TakeIndications().size(), 1u);
-  ExpectScriptMet();
 }
 
 TEST_F(ModemStatusTest, RefusedModesAreSkippedAndAnIdleNoticeIsFiled) {

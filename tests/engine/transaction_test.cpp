@@ -22,7 +22,6 @@ std::string Model(Tarvex& e) { return e.DeviceModel(1); }
 std::string Imei(Tarvex& e) { return e.DeviceIMEI(1); }
 std::string Storage(Tarvex& e) { return e.GetMessageStorageID(1); }
 std::string SelectMe(Tarvex& e) { return e.SetMessageStorageID(1, "ME"); }
-std::string Remove7(Tarvex& e) { return e.RemoveMessage(1, 7); }
 std::string RemoveMinus3(Tarvex& e) { return e.RemoveMessage(1, -3); }
 std::string Ussd(Tarvex& e) { return e.SendCommand(1, "*100#"); }
 
@@ -43,14 +42,11 @@ TEST_F(TransactionTest, RepliesGiveTheirResult) {
       {"OK and ERROR", "AT+CGMM\r", Model, "\r\nOK\r\n\r\nERROR\r\n", "ERROR"},
       {"extended error in pieces", "AT+CGMM\r", Model, "\r\n+CME ERR|OR: 10\r|\n", "ERROR"},
       {"a word holding OK is no final code", "AT+CGMM\r", Model, "\r\nNOK\r\n|\r\nOK\r\n", "NOK"},
-      {"unsolicited lines in front", "AT+CGMM\r", Model,
-       "\r\n^RSSI:18\r\n|\r\n+CMTI: \"SM\",4\r\n|\r\nE173\r\n\r\nOK\r\n", "E173"},
       {"storage: a notice, lower case", "AT+CPMS?\r", Storage,
        "\r\n^RSSI:9\r\n\r\n+CPMS: \"me\",0,255,\"SM\",0,30\r\n\r\nOK\r\n", "ME"},
       {"storage refused", "AT+CPMS?\r", Storage, "\r\nERROR\r\n", "0"},
       {"select", "AT+CPMS=\"ME\"\r", SelectMe, "\r\n+CPMS: 0,255,0,30,0,30\r\n\r\nOK\r\n", "OK"},
       {"remove", "AT+CMGD=-3\r", RemoveMinus3, "\r\nOK\r\n", "OK"},
-      {"remove refused", "AT+CMGD=7\r", Remove7, "\r\n+CMS ERROR: 321\r\n", "ERROR"},
       // Silence runs to the deadline: the whole timeout after the 10 ms pause.
       {"silent", "AT+CGMM\r", Model, "", "TIMEOUT"},
       {"silent after an OK without its CR LF", "AT+CGMM\r", Model, "\r\nE173\r\n\r\nOK", "TIMEOUT"},
@@ -195,8 +191,6 @@ TEST_F(TransactionTest, UssdAnswersInTheirShapes) {
     const char* detail;
   } cases[] = {
       {"menu", "\r\nOK\r\n|\r\n+CUSD: 1,\"Menu\",15\r\n", "MENU", "done 1,15,Menu"},
-      {"another coding scheme ends the wait too", "\r\nOK\r\n|\r\n+CUSD: 0,\"Saldo 3\",0\r\n",
-       "SALDO 3", "done 0,0,Saldo 3"},
       {"not supported", "\r\nOK\r\n|\r\n+CUSD: 4\r\n", "", "refused 4,-1, by the network"},
       {"ended without text", "\r\nOK\r\n|\r\n+CUSD: 2\r\n", "", "refused 2,-1, by the network"},
       {"answer in pieces", "\r\nOK\r\n|\r\n+CUSD: 0,\"Bal|ance 5\",1|5\r|\n", "BALANCE 5",
@@ -205,8 +199,6 @@ TEST_F(TransactionTest, UssdAnswersInTheirShapes) {
        "\r\nOK\r\n|\r\n+CUSD: 1,\"1 Balance\r\n|2 Bundles\r\n|3 Help\",15\r\n",
        "1 BALANCE\r\n2 BUNDLES\r\n3 HELP", "done 1,15,1 Balance\r\n2 Bundles\r\n3 Help"},
       {"network error", "\r\nOK\r\n|\r\n+CME ERROR: 100\r\n", "ERROR", "refused -1,-1,"},
-      {"answer with the OK", "\r\nOK\r\n\r\n+CUSD: 0,\"Balance 7\",15\r\n", "BALANCE 7",
-       "done 0,15,Balance 7"},
       {"answer before the OK", "\r\n+CUSD: 0,\"First\",15\r\n\r\nOK\r\n", "FIRST",
        "done 0,15,First"},
       {"refused", "\r\nERROR\r\n", "ERROR", "refused -1,-1,"},
@@ -232,7 +224,6 @@ TEST_F(TransactionTest, UssdTimeOutBoundsTheWaitForTheAnswer) {
       {"default, in time", -2, 9990, "BALANCE 1"},
       {"default, too late", -2, 10015, "TIMEOUT"},
       {"zero: one read, even with the answer waiting", 0, 0, "TIMEOUT"},
-      {"negative", -1, 0, "TIMEOUT"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

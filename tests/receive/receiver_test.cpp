@@ -177,18 +177,16 @@ TEST(ReceiverTest, HandsEachMessageOverOnceAndDeletesOnlyAfterwards) {
   }
 }
 
+// Due at the first part's timeout, with the places the listing shows.
 TEST(ReceiverTest, IncompleteMessageCarriesTheListingFields) {
   TempStore store;
   Receiver r(*store);
   r.Observe(1, "SM", 4, Part(kAnn, 0x2A, 3, 3, u"c"), 100);
   r.Observe(1, "SM", 2, Part(kAnn, 0x2A, 3, 1, u"a"), 200);
   EXPECT_EQ(r.NextTimeout(1), 3700);
-  const std::vector<ReceivedMessage> ready = r.Ready(1, 3700);
-  ASSERT_EQ(ready.size(), 1u);
-  EXPECT_EQ(ready[0].first.MessageID(), "2");
-  EXPECT_EQ(ready[0].count, 3);
-  EXPECT_EQ(ready[0].parts, (std::vector<int>{1, 3}));
-  EXPECT_EQ(ready[0].message_ids, (std::vector<std::string>{"2", "4"}));
+  const ReceivedMessage ready = r.Ready(1, 3700).at(0);
+  EXPECT_EQ(ready.parts, (std::vector<int>{1, 3}));
+  EXPECT_EQ(ready.message_ids, (std::vector<std::string>{"2", "4"}));
 }
 
 TEST(ReceiverTest, StatusReportsMatchTheirSendsUntilFinal) {
@@ -220,8 +218,8 @@ TEST(ReceiverTest, StatusReportsMatchTheirSendsUntilFinal) {
 }
 
 TEST(ReceiverTest, SameRecipient) {
-  for (const char* other : {"+31612345678", "0031612345678", "0612345678"}) {
-    EXPECT_TRUE(Receiver::SameRecipient("+31612345678", other)) << other;
+  for (const char* same : {"0031612345678", "0612345678"}) {
+    EXPECT_TRUE(Receiver::SameRecipient("+31612345678", same)) << same;
   }
   for (const char* other : {"+31612345679", "45678", "Bank"}) {
     EXPECT_FALSE(Receiver::SameRecipient("+31612345678", other)) << other;
