@@ -1,6 +1,5 @@
-// Listing: the AT+CMGL command, real listings cut into entries (through a
-// scripted modem and as a pure parser), and what an error, a silent modem or
-// a malformed header gives.
+// Listing: real listings cut into entries (through a scripted modem and as a
+// pure parser), and what an error, silence or a malformed header gives.
 #include <gtest/gtest.h>
 
 #include <string>

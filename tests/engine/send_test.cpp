@@ -1,7 +1,5 @@
-// Sending through a scripted modem: the AT+CMGS dialogue, what a refusal or a
-// silent modem does to it, the cut of SendMessage, and the parts, events and
-// references of SendLongMessage (long texts through the tool are checked end
-// to end).
+// Sending: the AT+CMGS dialogue, refusals and silence in it, the cut of
+// SendMessage, and the parts, events and references of SendLongMessage.
 #include <gtest/gtest.h>
 
 #include <set>
