@@ -13,51 +13,30 @@
 namespace tarvex {
 namespace {
 
-struct Case {
-  const char* name;
-  std::string reply;
-  std::string expected;
-};
-
-TEST(TextDecodeTest, IdentityParsersOnOddShapes) {
-  EXPECT_EQ(TextDecode::DeviceModel("\r\nOK\r\n"), "OK");  // a modem that only says OK
-  EXPECT_EQ(TextDecode::DeviceModel("E173"), "");          // no CR at all
-  EXPECT_EQ(TextDecode::DeviceModel("\r"), "");
-  EXPECT_EQ(TextDecode::DeviceSerialNumber("\r\nabc"), "abc");  // no second CR: left as it is
-  EXPECT_EQ(TextDecode::DeviceModel("\r\n+CGMM: mc7455  \r\n"), "MC7455");
-}
-
-TEST(TextDecodeTest, MessageStorageTakesTheFirstQuotedName) {
-  const Case cases[] = {
-      {"phone memory, lower case", "\r\n+CPMS: \"me\",0,100,\"SM\",0,100\r\n\r\nOK\r\n", "ME"},
-      {"no quotation marks: the rest unchanged", "\r\n+CPMS: 3,30\r\n\r\nOK\r\n",
-       "+CPMS: 3,30\r\n\r\nOK\r\n"},
-      {"one quotation mark", "\r\n+CPMS: \"SM", "SM"},
-      {"no cr", "+CPMS: \"SM\"", ""},
+// Each parser's own odd shapes; the replies of named modems go through the
+// engine's queries (TransactionTest).
+TEST(TextDecodeTest, ParsersOnOddShapes) {
+  using namespace TextDecode;
+  const struct {
+    const char* name;
+    std::string (*parse)(std::string_view);
+    std::string reply, expected;
+  } cases[] = {
+      {"a modem that only says OK", DeviceModel, "\r\nOK\r\n", "OK"},
+      {"prefix and blanks", DeviceModel, "\r\n+CGMM: mc7455  \r\n", "MC7455"},
+      {"ucs2 cyrillic", USSDResponse, "\r\n+CUSD: 0,\"04110430043B0430043D0441\",72\r\n", "БАЛАНС"},
+      {"ucs2 that is not hex stays text", USSDResponse, "\r\n+CUSD: 0,\"Hi there\",72\r\n",
+       "HI THERE"},
+      {"no coding scheme", USSDResponse, "\r\n+CUSD: 0,\"Saldo 12\"\r\n", "SALDO 12"},
+      {"no blank after the colon loses a character", USSDResponse, "\r\n+CUSD:0,\"Abc\",15\r\n",
+       "BC"},
+      {"quotation mark inside the text", USSDResponse, "\r\n+CUSD: 0,\"Say \"hi\",15\r\n",
+       "SAY \"HI"},
+      {"letters of European scripts", USSDResponse,
+       "\r\n+CUSD: 0,\"ärger øre ÿ łódź ıi ωμέγας ёж\"\r\n", "ÄRGER ØRE Ÿ ŁÓDŹ II ΩΜΈΓΑΣ ЁЖ"},
+      {"not UTF-8: ASCII letters only", USSDResponse, "\r\n+CUSD: 0,\"a\xE9z\"\r\n", "A\xE9Z"},
   };
-  for (const Case& c : cases) EXPECT_EQ(TextDecode::MessageStorage(c.reply), c.expected) << c.name;
-}
-
-TEST(TextDecodeTest, UssdResponseDecodesTheAnswerText) {
-  const Case cases[] = {
-      {"ucs2 cyrillic", "\r\n+CUSD: 0,\"04110430043B0430043D0441\",72\r\n", "БАЛАНС"},
-      {"ucs2 that is not hex stays text", "\r\n+CUSD: 0,\"Hi there\",72\r\n", "HI THERE"},
-      {"no coding scheme", "\r\n+CUSD: 0,\"Saldo 12\"\r\n", "SALDO 12"},
-      {"status alone, too short for text", "+CUSD: 2", ""},
-      {"no blank after the colon loses a character", "\r\n+CUSD:0,\"Abc\",15\r\n", "BC"},
-      {"quotation mark inside the text", "\r\n+CUSD: 0,\"Say \"hi\",15\r\n", "SAY \"HI"},
-      {"no answer", "\r\nOK\r\n", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(TextDecode::USSDResponse(c.reply), c.expected) << c.name;
-}
-
-TEST(TextDecodeTest, UpperCaseCoversTheLettersOfEuropeanScripts) {
-  EXPECT_EQ(text::UpperCase("ärger øre ÿ"), "ÄRGER ØRE Ÿ");
-  EXPECT_EQ(text::UpperCase("łódź ıi"), "ŁÓDŹ II");
-  EXPECT_EQ(text::UpperCase("ωμέγας"), "ΩΜΈΓΑΣ");
-  EXPECT_EQ(text::UpperCase("привет ёж"), "ПРИВЕТ ЁЖ");
-  // Not UTF-8: ASCII letters only, other bytes untouched.
-  EXPECT_EQ(text::UpperCase("a\xE9z"), "A\xE9Z");
+  for (const auto& c : cases) EXPECT_EQ(c.parse(c.reply), c.expected) << c.name;
 }
 
 // Lines that are not the command's own answer go wherever they arrive; the
@@ -75,15 +54,11 @@ TEST(RemoveUnsolicitedTest, NoticesGoAndTheAnswerKeepsItsShape) {
        "",
        "\r\nOK\r\n",
        {"+CDSI: \"SR\",1"}},
-      {"ring, carrier, registration",
-       "\r\nRING\r\n\r\nNO CARRIER\r\n\r\n+CREG: 1\r\n\r\n+CGREG: 5\r\n\r\nSM\r\n", "",
-       "\r\nSM\r\n"},
       {"notice between listing lines",
        "\r\n+CMGL: 1,0,,5\r\nAA\r\n\r\n+CMTI: \"SM\",2\r\n+CMGL: 2,0,,5\r\nBB\r\n",
        "+CMGL:",
        "\r\n+CMGL: 1,0,,5\r\nAA\r\n+CMGL: 2,0,,5\r\nBB\r\n",
        {"+CMTI: \"SM\",2"}},
-      {"a word that only starts like a notice stays", "\r\nRINGO\r\n", "", "\r\nRINGO\r\n"},
       {"the command's own answer and its errors stay",
        "\r\n+CUSD: 0,\"x\",15\r\n\r\n+CME ERROR: 3\r\n",
        "+CUSD:", "\r\n+CUSD: 0,\"x\",15\r\n\r\n+CME ERROR: 3\r\n"},
@@ -97,34 +72,25 @@ TEST(RemoveUnsolicitedTest, NoticesGoAndTheAnswerKeepsItsShape) {
     for (const auto& k : kept) texts.push_back(k.text);
     EXPECT_EQ(texts, c.kept) << c.name;
   }
-  EXPECT_EQ(AnswerPrefix("AT+CPMS?"), "+CPMS:");
-  EXPECT_EQ(AnswerPrefix("AT+CMGL=4"), "+CMGL:");
-  EXPECT_EQ(AnswerPrefix("ATE0"), "");
 }
 
 // Final codes are whole lines; the error's meaning comes from the tables.
 TEST(ClassifyTest, FinalCodesAndTheirMeanings) {
   const struct {
     const char* reply;
-    FinalCode::Kind kind;
-    int number;
-    const char* described;
+    const char* described;  // the kind and number as the tool names them
   } cases[] = {
-      {"\r\nE173\r\n\r\nOK\r\n", FinalCode::kOk, -1, "OK"},
-      {"\r\n+CMS ERROR: 38\r\n", FinalCode::kCmsError, 38, "+CMS ERROR 38: network out of order"},
-      {"\r\n+CME ERROR: 14\r\n", FinalCode::kCmeError, 14, "+CME ERROR 14: SIM busy"},
-      {"\r\n+CMS ERROR: 999\r\n", FinalCode::kCmsError, 999, "+CMS ERROR 999"},
-      {"\r\n+CME ERROR: SIM not inserted\r\n", FinalCode::kCmeError, -1,
-       "+CME ERROR: SIM not inserted"},
-      {"AT+CGMM\r\r\nCOMMAND NOT SUPPORT\r\n", FinalCode::kError, -1, "COMMAND NOT SUPPORT"},
+      {"\r\nE173\r\n\r\nOK\r\n", "OK"},
+      {"\r\n+CMS ERROR: 38\r\n", "+CMS ERROR 38: network out of order"},
+      {"\r\n+CME ERROR: 14\r\n", "+CME ERROR 14: SIM busy"},
+      {"\r\n+CMS ERROR: 999\r\n", "+CMS ERROR 999"},
+      {"\r\n+CME ERROR: SIM not inserted\r\n", "+CME ERROR: SIM not inserted"},
+      {"AT+CGMM\r\r\nCOMMAND NOT SUPPORT\r\n", "COMMAND NOT SUPPORT"},
   };
   for (const auto& c : cases) {
     const FinalCode code = Classify(c.reply);
-    EXPECT_EQ(code.kind, c.kind) << c.reply;
-    EXPECT_EQ(code.number, c.number) << c.reply;
-    if (code.refused()) {
-      EXPECT_EQ(DescribeModemError(code), c.described) << c.reply;
-    }
+    EXPECT_EQ(code.kind == FinalCode::kOk ? "OK" : DescribeModemError(code), c.described)
+        << c.reply;
   }
 }
 

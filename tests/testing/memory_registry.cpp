@@ -9,30 +9,21 @@
 
 namespace tarvex::testing {
 
-// Appends the non-empty parts of a "\"-separated path to `id`, lower-cased.
-static std::string Join(std::string id, const std::string& path) {
+// The roots and the open handles as key ids, with `path`'s non-empty parts
+// appended lower-cased.
+std::optional<MemoryRegistry::KeyId> MemoryRegistry::Resolve(RegHandle parent,
+                                                             const std::string& path) const {
+  auto it = handles_.find(parent);
+  std::string id = parent == kRegCurrentUser    ? "hkcu"
+                   : parent == kRegLocalMachine ? "hklm"
+                   : it != handles_.end()       ? it->second
+                                                : "";
+  if (id.empty()) return std::nullopt;
   for (size_t start = 0, end; start <= path.size(); start = end + 1) {
     end = std::min(path.find('\\', start), path.size());
     if (end > start) id += "\\" + AsciiLower(path.substr(start, end - start));
   }
   return id;
-}
-
-std::optional<MemoryRegistry::KeyId> MemoryRegistry::Resolve(RegHandle parent,
-                                                             const std::string& path) const {
-  if (parent == kRegCurrentUser) return Join("hkcu", path);
-  if (parent == kRegLocalMachine) return Join("hklm", path);
-  auto it = handles_.find(parent);
-  if (it == handles_.end()) return std::nullopt;
-  return Join(it->second, path);
-}
-
-void MemoryRegistry::CreatePath(const KeyId& id) {
-  // Every prefix ending at a separator is an ancestor key; the roots always exist.
-  for (size_t pos = id.find('\\'); pos != std::string::npos; pos = id.find('\\', pos + 1)) {
-    keys_[id.substr(0, pos)];
-  }
-  keys_[id];
 }
 
 RegStatus MemoryRegistry::OpenKey(RegHandle parent, const std::string& path, RegHandle* result) {
@@ -77,7 +68,7 @@ RegStatus MemoryRegistry::SetValue(RegHandle key, const std::string& name, uint3
   std::optional<KeyId> id = Resolve(key, "");
   if (!id) return kRegInvalidHandle;
   if (fail_writes_) return kRegAccessDenied;
-  Store(*id, name, Value{type, std::vector<uint8_t>(data, data + (data ? size : 0))});
+  Put(key, "", name, type, std::vector<uint8_t>(data, data + (data ? size : 0)));
   ++writes_;
   return kRegSuccess;
 }
@@ -111,6 +102,14 @@ RegStatus MemoryRegistry::EnumValue(RegHandle key, uint32_t index, std::string* 
   return kRegSuccess;
 }
 
+void MemoryRegistry::CreatePath(const KeyId& id) {
+  // Every prefix ending at a separator is an ancestor key; the roots always exist.
+  for (size_t pos = id.find('\\'); pos != std::string::npos; pos = id.find('\\', pos + 1)) {
+    keys_[id.substr(0, pos)];
+  }
+  keys_[id];
+}
+
 const MemoryRegistry::Stored* MemoryRegistry::Find(const KeyId& id, const std::string& name) const {
   auto k = keys_.find(id);
   if (k == keys_.end()) return nullptr;
@@ -118,22 +117,18 @@ const MemoryRegistry::Stored* MemoryRegistry::Find(const KeyId& id, const std::s
   return v == k->second.end() ? nullptr : &v->second;
 }
 
-void MemoryRegistry::Store(const KeyId& id, const std::string& name, Value value) {
+void MemoryRegistry::Put(RegHandle root, const std::string& path, const std::string& name,
+                         uint32_t type, std::vector<uint8_t> bytes) {
+  const KeyId id = Resolve(root, path).value();
   CreatePath(id);
   Stored& stored = keys_[id][AsciiLower(name)];
   if (stored.name.empty()) stored.name = name;
-  stored.value = std::move(value);
-}
-
-void MemoryRegistry::Put(RegHandle root, const std::string& path, const std::string& name,
-                         uint32_t type, std::vector<uint8_t> bytes) {
-  Store(Resolve(root, path).value(), name, Value{type, std::move(bytes)});
+  stored.value = Value{type, std::move(bytes)};
 }
 
 void MemoryRegistry::PutString(RegHandle root, const std::string& path, const std::string& name,
                                const std::string& text) {
-  std::vector<uint8_t> bytes(text.c_str(), text.c_str() + text.size() + 1);  // with its NUL
-  Put(root, path, name, kRegSz, std::move(bytes));
+  Put(root, path, name, kRegSz, std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + 1));
 }
 
 std::optional<MemoryRegistry::Value> MemoryRegistry::Get(RegHandle root, const std::string& path,

@@ -43,7 +43,7 @@ class MemoryRegistry : public RegistryBackend {
   // OpenKey and QueryValue fail with access denied, as a key without read rights.
   void SetFailReads(bool fail) { fail_reads_ = fail; }
 
-  // Test helpers: bypass handles and failure flags.  Put creates the key.
+  // Test helpers: bypass the failure flags.  Put creates the key.
   void Put(RegHandle root, const std::string& path, const std::string& name, uint32_t type,
            std::vector<uint8_t> bytes);
   void PutString(RegHandle root, const std::string& path, const std::string& name,
@@ -65,7 +65,6 @@ class MemoryRegistry : public RegistryBackend {
     Value value;
   };
   const Stored* Find(const KeyId& id, const std::string& name) const;
-  void Store(const KeyId& id, const std::string& name, Value value);
   // key id -> (lower-cased value name -> value)
   std::map<KeyId, std::map<std::string, Stored>> keys_;
   std::map<RegHandle, KeyId> handles_;

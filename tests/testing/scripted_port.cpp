@@ -7,19 +7,11 @@
 
 namespace tarvex::testing {
 
-ScriptedPort& ScriptedPort::Expect(std::string write) {
-  script_.push_back(Expectation{std::move(write), false, {}, false});
-  return *this;
-}
-
-ScriptedPort& ScriptedPort::ExpectAnyWrite() {
-  script_.push_back(Expectation{"<any write>", true, {}, false});
-  return *this;
-}
-
+// Every builder below applies to the last expected write while one is unmet,
+// and to the port as it is now otherwise.
 ScriptedPort& ScriptedPort::ReplyAfter(uint32_t delay_ms, std::string chunk) {
   if (next_ < script_.size()) {
-    script_.back().replies.push_back(Pending{delay_ms, std::move(chunk)});
+    script_.back().replies.push_back({delay_ms, std::move(chunk)});
   } else {
     Queue(delay_ms, std::move(chunk));
   }
@@ -33,11 +25,7 @@ ScriptedPort& ScriptedPort::ReplyInChunks(std::string_view text, size_t n) {
 }
 
 ScriptedPort& ScriptedPort::HangUp() {
-  if (next_ < script_.size()) {
-    script_.back().hang_up = true;
-  } else {
-    hung_up_ = true;
-  }
+  (next_ < script_.size() ? script_.back().hang_up : hung_up_) = true;
   return *this;
 }
 
@@ -45,13 +33,6 @@ std::vector<std::string> ScriptedPort::MissingWrites() const {
   std::vector<std::string> missing;
   for (size_t i = next_; i < script_.size(); ++i) missing.push_back(script_[i].write);
   return missing;
-}
-
-void ScriptedPort::ClearLog() {
-  writes_.clear();
-  unexpected_.clear();
-  property_log_.clear();
-  reads_ = 0;
 }
 
 void ScriptedPort::CheckUsable() const {
@@ -72,15 +53,10 @@ void ScriptedPort::SetSettings(const std::string& settings) {
 }
 
 void ScriptedPort::SetPortOpen(bool open) {
-  if (open) {
-    if (open_) throw Error(kPortAlreadyOpen, "Port already open");
-    if (const int32_t number = std::exchange(fail_open_, 0); number != 0) {
-      throw Error(number, "Cannot open the port");
-    }
-    hung_up_ = false;
-  } else {
-    input_.clear();  // closing a port discards what it had received
-  }
+  if (open && open_) throw Error(kPortAlreadyOpen, "Port already open");
+  if (open && fail_open_) throw Error(std::exchange(fail_open_, 0), "Cannot open the port");
+  if (open) hung_up_ = false;
+  if (!open) input_.clear();  // closing a port discards what it had received
   open_ = open;
   Log("PortOpen=", open);
 }
@@ -94,13 +70,13 @@ void ScriptedPort::Output(std::string_view data) {
   }
   Expectation& met = script_[next_++];
   for (auto& chunk : met.replies) Queue(chunk.at, std::move(chunk.bytes));
-  if (met.hang_up) hung_up_ = true;
+  hung_up_ = hung_up_ || met.hang_up;
 }
 
 std::string ScriptedPort::Input() {
   CheckUsable();
   ++reads_;
-  if (input_.empty() || !Ready(input_.front())) return "";
+  if (!Ready()) return "";
   std::string bytes = std::move(input_.front().bytes);
   input_.pop_front();
   return bytes;
@@ -108,17 +84,11 @@ std::string ScriptedPort::Input() {
 
 bool ScriptedPort::WaitForInput(uint32_t timeout_ms) {
   CheckUsable();
-  if (!input_.empty() && Ready(input_.front())) return true;
+  if (Ready()) return true;
   if (clock_ == nullptr) return false;
-  if (!input_.empty()) {
-    const uint32_t until_ready = input_.front().at - Now();
-    if (until_ready <= timeout_ms) {
-      clock_->Advance(until_ready);
-      return true;
-    }
-  }
-  clock_->Advance(timeout_ms);
-  return false;
+  const bool due = !input_.empty() && input_.front().at - Now() <= timeout_ms;
+  clock_->Advance(due ? input_.front().at - Now() : timeout_ms);
+  return due;
 }
 
 }  // namespace tarvex::testing

@@ -20,6 +20,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tarvex/serial_port.h"
@@ -32,9 +33,15 @@ class ScriptedPort : public SerialPort {
   // Without a clock, held-back replies are ready at once and waits return at once.
   explicit ScriptedPort(FakeClock* clock = nullptr) : clock_(clock) {}
 
-  ScriptedPort& Expect(std::string write);
+  ScriptedPort& Expect(std::string write) {
+    script_.push_back({std::move(write)});
+    return *this;
+  }
   // The next write, whatever it holds (a PDU with a random reference).
-  ScriptedPort& ExpectAnyWrite();
+  ScriptedPort& ExpectAnyWrite() {
+    script_.push_back({"<any write>", true});
+    return *this;
+  }
   // One chunk of the answer to the last expected write (before any unmet
   // Expect: input waiting at once).
   ScriptedPort& Reply(std::string chunk) { return ReplyAfter(0, std::move(chunk)); }
@@ -58,7 +65,12 @@ class ScriptedPort : public SerialPort {
   const std::vector<std::string>& PropertyLog() const { return property_log_; }
   int16_t InputLen() const { return input_len_; }
   int Reads() const { return reads_; }
-  void ClearLog();
+  void ClearLog() {
+    writes_.clear();
+    unexpected_.clear();
+    property_log_.clear();
+    reads_ = 0;
+  }
 
   void SetCommPort(int16_t port) override;
   int16_t CommPort() const override { return comm_port_; }
@@ -83,15 +95,17 @@ class ScriptedPort : public SerialPort {
   struct Expectation {
     std::string write;
     bool any = false;
-    std::vector<Pending> replies;
+    std::vector<Pending> replies = {};
     bool hang_up = false;
   };
 
   uint32_t Now() const { return clock_ ? clock_->TickCount() : 0; }
   // Wrap-safe "now is at or past the chunk's tick".
-  bool Ready(const Pending& p) const { return static_cast<int32_t>(Now() - p.at) >= 0; }
+  bool Ready() const {
+    return !input_.empty() && static_cast<int32_t>(Now() - input_.front().at) >= 0;
+  }
   void Queue(uint32_t delay_ms, std::string bytes) {
-    input_.push_back(Pending{Now() + delay_ms, std::move(bytes)});
+    input_.push_back({Now() + delay_ms, std::move(bytes)});
   }
   void CheckUsable() const;
   void Log(const char* name, int64_t value) {
@@ -103,16 +117,11 @@ class ScriptedPort : public SerialPort {
   size_t next_ = 0;  // the first expectation not yet met
   std::deque<Pending> input_;
 
-  std::vector<std::string> writes_;
-  std::vector<std::string> unexpected_;
-  std::vector<std::string> property_log_;
-
+  std::vector<std::string> writes_, unexpected_, property_log_;
   int16_t comm_port_ = 1;
   std::string settings_ = "9600,n,8,1";
   int16_t input_len_ = 0;
-  bool open_ = false;
-  bool hung_up_ = false;
-  bool reject_settings_ = false;
+  bool open_ = false, hung_up_ = false, reject_settings_ = false;
   int32_t fail_open_ = 0;
   int reads_ = 0;
 };
