@@ -101,5 +101,19 @@ TEST_F(DeviceOpenTest, SilentModemIsGivenUpAfterFiveSeconds) {
   EXPECT_TRUE(engine().DeviceOpen(1));
 }
 
+// The tool asks for numbered errors after the initialisation; a modem that
+// refuses them is still opened.
+TEST_F(DeviceOpenTest, ExtendedErrorsFollowTheInitialisation) {
+  engine().SetExtendedErrors(true);
+  for (const char* answer : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+    Configure(2, "4", "9600");
+    ScriptInitialisation(2);
+    modem(2).Expect("AT+CMEE=1\r").Reply(answer);
+    EXPECT_TRUE(engine().DeviceOpen(2)) << answer;
+    EXPECT_TRUE(engine().DeviceClose(2));
+    ExpectScriptMet(2);
+  }
+}
+
 }  // namespace
 }  // namespace tarvex::testing

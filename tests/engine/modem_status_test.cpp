@@ -181,6 +181,25 @@ TEST_F(ModemStatusTest, DirectReportWaitsForItsPduLine) {
   EXPECT_TRUE(engine().AwaitIndications(1, 5000).empty());
 }
 
+// Listing another storage must not leave the user's reads pointed at it; a
+// notice inside the listing is kept.
+TEST_F(ModemStatusTest, ListingPutsTheReadStorageBack) {
+  modem()
+      .Expect("AT+CPMS?\r")
+      .Reply("\r\n+CPMS: \"ME\",1,100,\"ME\",1,100,\"ME\",1,100\r\n\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"SM\"\r").Reply("\r\n+CPMS: 1,30,1,100,1,100\r\n\r\nOK\r\n");
+  modem()
+      .Expect("AT+CMGL=4\r")
+      .Reply("\r\n+CMTI: \"SM\",7\r\n+CMGL: 7,0,,5\r\n0011223344\r\n\r\nOK\r\n");
+  modem().Expect("AT+CPMS=\"ME\"\r").Reply("\r\n+CPMS: 1,100,1,100,1,100\r\n\r\nOK\r\n");
+  const Listing listing = engine().ListStorage(1, "SM");
+  ASSERT_TRUE(listing.done());
+  ASSERT_EQ(listing.entries.Count(), 1);
+  EXPECT_EQ(listing.entries.Item(1), "7\r\n0011223344");
+  ASSERT_EQ(engine().TakeIndications().size(), 1u);
+  ExpectScriptMet();
+}
+
 TEST_F(ModemStatusTest, RefusedModesAreSkippedAndAnIdleNoticeIsFiled) {
   modem().Expect("AT+CNMI=?\r").Reply("\r\n+CNMI: (0-2),(0-3),(0),(0-2),(0,1)\r\n\r\nOK\r\n");
   modem().Expect("AT+CNMI=2,1,0,2,0\r").Reply("\r\n+CMS ERROR: 303\r\n");

@@ -205,8 +205,9 @@ TEST_F(SendTest, APartThatIsNotAcceptedEndsTheLongMessage) {
 }
 
 // Only the tool turns national tables on: then each part of a long send names
-// them (149 septets and an 11-septet header fill 140 octets as 153 and 7 do).
-TEST_F(SendTest, NationalTablesReachEachPart) {
+// them (149 septets and an 11-septet header fill 140 octets as 153 and 7 do),
+// while SendMessage stays on the default alphabet and UCS2.
+TEST_F(SendTest, NationalTablesGoOnlyWhereAsked) {
   engine().SetNationalTables({gsm7::NationalChoice::kLanguage, 1});
   const std::u16string text = Repeat(u"\u011F", 298);  // two parts through Turkish locking shift
   for (int i = 0; i < 2; ++i) ScriptAccepted(Encoded(Repeat(u"y", 153), 2, 1));
@@ -221,6 +222,11 @@ TEST_F(SendTest, NationalTablesReachEachPart) {
     EXPECT_EQ(part.Tables(), (gsm7::ShiftTables{1, 0}));
     EXPECT_EQ(part.MessageText(), Repeat(u"\u011F", 149));
   }
+  modem().ClearLog();
+  std::u16string one = u"\u011F";  // SendMessage may cut its argument
+  ScriptAccepted(Encoded(one));
+  EXPECT_EQ(engine().SendMessage(1, "12345", one), "OK");
+  EXPECT_EQ(PdusWritten(), std::vector<std::string>{Encoded(one).hex});
 }
 
 }  // namespace
