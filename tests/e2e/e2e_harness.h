@@ -217,22 +217,17 @@ class ToolTest : public ::testing::Test {
   void StartModem(std::vector<std::string> options) {
     options.insert(options.begin(), bin_dir_ + "/tarvex-modemsim");
     simulator_ = std::make_unique<Process>(options, Environment());
-    auto has_line = [](const std::string& out, const std::string&) {
-      return out.find('\n') != std::string::npos;
-    };
-    ASSERT_TRUE(simulator_->ReadUntil(has_line, 10000ms))
+    ASSERT_TRUE(simulator_->ReadUntil(
+        [](const std::string& out, const std::string&) { return out.find('\n') != out.npos; },
+        10000ms))
         << "the simulator did not print its terminal:\n"
         << simulator_->err();
-    MapPort(1, simulator_->out().substr(0, simulator_->out().find('\n')));
+    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
+    TRegistry(store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey,
+                                simulator_->out().substr(0, simulator_->out().find('\n')), "COM1");
     const RunResult set =
         Tool({"slot", "set", "1", "--port", "1", "--baud", "115200", "--name", "Test modem"});
     ASSERT_EQ(set.status, 0) << set.Describe();
-  }
-
-  void MapPort(int port, const std::string& device) {
-    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
-    TRegistry(store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey, device,
-                                "COM" + std::to_string(port));
   }
 
   std::unique_ptr<Process> StartTool(std::vector<std::string> args) {

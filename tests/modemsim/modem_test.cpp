@@ -216,8 +216,7 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
   }
 }
 
-// The answer's text in each mode is checked end to end through the tool;
-// here that it comes its delay after the OK, however late the OK was.
+// The answer comes its delay after the OK, however late the OK was.
 TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
   ModemOptions options;
   options.ussd_text = "Hi \u00e9";
@@ -231,6 +230,20 @@ TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
   Command("AT+CUSD=1,\"*100#\",15");
   EXPECT_EQ(emissions_, (std::vector<Emission>{{1200, "\r\nOK\r\n"},
                                                {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
+}
+
+// What the tool makes of these answers is its own test's, over a scripted port.
+TEST_F(ModemTest, UssdModesAnswerAsNamed) {
+  ModemOptions options;
+  options.ussd_text = "Hi \u00e9";
+  for (const auto& [mode, answer] : {std::pair{UssdMode::kStatus4, "\r\n+CUSD: 4\r\n"},
+                                     {UssdMode::kUcs2, "\r\n+CUSD: 0,\"00480069002000E9\",72\r\n"},
+                                     {UssdMode::kNone, ""}}) {
+    options.ussd_mode = mode;
+    Start(options);
+    EchoOff();
+    EXPECT_EQ(Command("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n" + std::string(answer));
+  }
 }
 
 }  // namespace
