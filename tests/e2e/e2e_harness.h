@@ -40,6 +40,7 @@ using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
+// One JSON object per line, as --json and the simulator's --log write them.
 inline std::vector<Json> JsonLines(std::istream&& in) {
   std::vector<Json> lines;
   for (std::string line; std::getline(in, line);) {
@@ -158,22 +159,21 @@ class Process {
     }
   }
 
-  // Waits on the pidfd, which becomes readable when the child ends.
-  bool Reap(std::chrono::milliseconds limit) {
-    if (pid_ <= 0 || exited_) return true;
+  // Waits on the pidfd, which becomes readable when the child ends; kills a
+  // child still running at the deadline.  Returns whether it ended in time.
+  bool ReapOrKill(std::chrono::milliseconds limit, bool killed = false) {
+    if (pid_ <= 0 || exited_) return !killed;
     pollfd ended{pidfd_, POLLIN, 0};
     poll(&ended, 1, static_cast<int>(limit.count()));
     int wstatus = 0;
-    if (waitpid(pid_, &wstatus, WNOHANG) != pid_) return false;
+    if (waitpid(pid_, &wstatus, WNOHANG) != pid_) {
+      if (killed) return false;
+      Kill(SIGKILL);
+      return ReapOrKill(5000ms, true);
+    }
     exited_ = true;
     status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    return true;
-  }
-  bool ReapOrKill(std::chrono::milliseconds limit) {
-    if (Reap(limit)) return true;
-    Kill(SIGKILL);
-    Reap(5000ms);
-    return false;
+    return !killed;
   }
 
   pid_t pid_ = -1;
@@ -217,28 +217,22 @@ class ToolTest : public ::testing::Test {
   void StartModem(std::vector<std::string> options) {
     options.insert(options.begin(), bin_dir_ + "/tarvex-modemsim");
     simulator_ = std::make_unique<Process>(options, Environment());
-    auto has_line = [](const std::string& out, const std::string&) {
-      return out.find('\n') != std::string::npos;
-    };
-    ASSERT_TRUE(simulator_->ReadUntil(has_line, 10000ms))
+    ASSERT_TRUE(simulator_->ReadUntil(
+        [](const std::string& out, const std::string&) { return out.find('\n') != out.npos; },
+        10000ms))
         << "the simulator did not print its terminal:\n"
         << simulator_->err();
-    MapPort(1, simulator_->out().substr(0, simulator_->out().find('\n')));
+    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
+    TRegistry(store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey,
+                                simulator_->out().substr(0, simulator_->out().find('\n')), "COM1");
     const RunResult set =
         Tool({"slot", "set", "1", "--port", "1", "--baud", "115200", "--name", "Test modem"});
     ASSERT_EQ(set.status, 0) << set.Describe();
   }
 
-  void MapPort(int port, const std::string& device) {
-    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
-    TRegistry(store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey, device,
-                                "COM" + std::to_string(port));
-  }
-
-  std::unique_ptr<Process> StartTool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{ToolPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Process>(argv, Environment());
+  std::unique_ptr<Process> StartTool(std::vector<std::string> args) {
+    args.insert(args.begin(), ToolPath());
+    return std::make_unique<Process>(args, Environment());
   }
 
   RunResult Tool(const std::vector<std::string>& args, std::chrono::milliseconds limit = 30000ms,
@@ -247,11 +241,6 @@ class ToolTest : public ::testing::Test {
     if (input) tool->Write(*input);
     tool->CloseStdin();
     return tool->Finish(limit);
-  }
-
-  // The simulator's --log: one JSON object per PDU it accepted.
-  std::vector<Json> SentLog(const std::string& path) const {
-    return JsonLines(std::ifstream(path));
   }
 
   std::string bin_dir_;

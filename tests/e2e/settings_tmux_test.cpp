@@ -1,7 +1,8 @@
 // The settings dialog as a person uses it: `tarvex settings` in a detached
 // tmux session of fixed size, driven with send-keys and read with
-// capture-pane; then what the store holds.  And the command-line twins of the
-// dialog's buttons, `tarvex slot set` and `tarvex slot remove`.
+// capture-pane; then what the store holds, as `tarvex slots` shows it.  The
+// command-line twins of the dialog's buttons (`tarvex slot set`, `slot
+// remove`) run in process (tests/tools).
 //
 // Every wait polls capture-pane a bounded number of times; each try is a
 // tmux client round trip, so nothing sleeps.  The tmux server runs on a
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "e2e_harness.h"
-#include "tarvex/mdl_public.h"
 
 namespace tarvex::e2e {
 namespace {
@@ -66,24 +66,7 @@ class Tmux {
   std::vector<std::string> env_;
 };
 
-class SettingsDialogTest : public ToolTest {
- protected:
-  // What the store holds for a value: its type and its text up to the NUL.
-  std::pair<uint32_t, std::string> Stored(const char* key, const std::string& value) {
-    posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
-    RegHandle handle = 0;
-    uint32_t type = kRegNone;
-    char data[256] = {};
-    uint32_t size = sizeof data - 1;
-    store.OpenKey(kRegLocalMachine, key, &handle);
-    if (store.QueryValue(handle, value, &type, reinterpret_cast<uint8_t*>(data), &size) !=
-        kRegSuccess) {
-      type = kRegNone;
-    }
-    store.CloseKey(handle);
-    return {type, data};
-  }
-};
+class SettingsDialogTest : public ToolTest {};
 
 TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   // A UTF-8 locale for tmux and the tool alike, so that a name beyond ASCII
@@ -124,11 +107,7 @@ TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   std::ifstream(status_file) >> status;
   EXPECT_EQ(status, "0");
 
-  const auto sz = [](const char* t) { return std::make_pair(uint32_t{kRegSz}, std::string(t)); };
-  EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvp2"), sz("3"));
-  EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvb2"), sz("115200"));
-  EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn2"), sz("Lab K\xC3\xB6ln"));  // UTF-8
-
+  // What the store holds for slot 2, the name in UTF-8.
   const RunResult slots = Tool({"slots"});
   ASSERT_EQ(slots.status, 0) << slots.Describe();
   EXPECT_THAT(slots.out, ::testing::ContainsRegex("\n2 +3 +.+ +115200 +Lab Köln\n"));
@@ -138,55 +117,6 @@ TEST_F(SettingsDialogTest, RefusesWithoutATerminal) {
   const RunResult r = Tool({"settings"});  // stdin and stdout are pipes
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("needs a terminal"), std::string::npos) << r.Describe();
-}
-
-TEST_F(SettingsDialogTest, SlotCommandsGoThroughApplyAndRemove) {
-  struct Step {
-    std::vector<std::string> args;
-    int status;
-    std::string port;  // dvp1 afterwards
-    std::string name;  // dvn1 afterwards
-  };
-  const Step steps[] = {
-      {{"slot", "remove", "1"}, 5, "", ""},  // nothing stored: Remove is not offered
-      {{"slot", "set", "5", "--port", "3", "--baud", "9600"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "COM3", "--baud", "9600"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "4800"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "123456789012345678901"},
-       2,
-       "",
-       ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "  "}, 0, "3", "Modem #1"},
-      {{"slot", "set", "1", "--port", "4", "--baud", "9600", "--name", " Desk"}, 0, "4", " Desk"},
-      // Without --name the name field keeps what was loaded, trimmed.
-      {{"slot", "set", "1", "--port", "5", "--baud", "2400"}, 0, "5", "Desk"},
-      {{"slot", "remove", "1"}, 0, "", ""},
-  };
-  for (const Step& step : steps) {
-    std::string line;
-    for (const std::string& a : step.args) line += a + " ";
-    SCOPED_TRACE(line);
-    const RunResult r = Tool(step.args);
-    EXPECT_EQ(r.status, step.status) << r.Describe();
-    EXPECT_EQ(Stored(mdlPublic::kRouteKey, "dvp1").second, step.port);
-    EXPECT_EQ(Stored(mdlPublic::kDeviceNameKey, "dvn1").second, step.name);
-  }
-}
-
-TEST_F(SettingsDialogTest, SlotSetReportsAStoreThatTakesNothing) {
-  // A store directory that cannot be created: every write fails, and the
-  // command must say so rather than report success.
-  const std::string blocker = StatePath("file");
-  { std::ofstream(blocker) << "not a directory"; }
-  std::vector<std::string> env = Environment();
-  std::erase_if(env, [](const std::string& e) { return e.starts_with("TARVEX_STATE_DIR="); });
-  env.push_back("TARVEX_STATE_DIR=" + blocker + "/state");
-  Process tool({ToolPath(), "slot", "set", "1", "--port", "3", "--baud", "9600"}, env);
-  tool.CloseStdin();
-  const RunResult r = tool.Finish(30000ms);
-  EXPECT_EQ(r.status, 5) << r.Describe();
-  EXPECT_NE(r.err.find("the settings store " + blocker + "/state/registry.db"), std::string::npos)
-      << r.Describe();
 }
 
 }  // namespace

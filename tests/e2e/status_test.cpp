@@ -1,7 +1,7 @@
 // A locked SIM from the first command to the delivered message: the other
 // commands point to `tarvex pin`, a wrong PIN costs a try, the trace never
 // shows the PIN, `status` tells it all, and a send waits for its reports,
-// stored ones included.
+// stored ones included.  And Ctrl-C during a wait.
 #include "e2e/e2e_harness.h"
 
 namespace tarvex::e2e {
@@ -44,6 +44,29 @@ TEST_F(StatusTest, PinStatusAndDeliveryReports) {
   EXPECT_EQ(lines[1]["MessageType"], "SMS-STATUS-REPORT");
   EXPECT_EQ(lines[1]["Reference"], lines[0]["Parts"][0]["Reference"]);
   EXPECT_EQ(lines[3]["Result"], "DELIVERED");
+}
+
+// What each command says for each answer of the modem runs in process
+// (tests/tools); here the signal through a real process and port.
+TEST_F(StatusTest, CtrlCDuringAWaitClosesThePort) {
+  StartModem({"--ussd-mode", "none"});
+  auto tool = StartTool({"ussd", "-m", "1", "*100#", "--timeout", "60000", "--trace"});
+  tool->CloseStdin();
+  // Wait until the request went out and the answer is awaited.
+  ASSERT_TRUE(tool->ReadUntil(
+      [](const std::string&, const std::string& err) {
+        const size_t request = err.find(">> AT+CUSD");
+        return request != std::string::npos && err.find("OK", request) != std::string::npos;
+      },
+      15000ms))
+      << tool->err();
+  tool->Kill(SIGINT);
+  const RunResult r = tool->Finish(10000ms);
+  EXPECT_EQ(r.status, 130) << r.Describe();
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.Describe();
+
+  const RunResult after = Tool({"info", "-m", "1"});
+  EXPECT_EQ(after.status, 0) << "the port stayed taken\n" << after.Describe();
 }
 
 }  // namespace

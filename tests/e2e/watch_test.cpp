@@ -27,8 +27,13 @@ class WatchTest : public ToolTest {
 
   void Control(const std::string& line) { std::ofstream(StatePath("control")) << line << "\n"; }
 
-  static bool Lines(const std::string& out, size_t n) {
-    return static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= n;
+  // Waits for the watcher's first `n` lines on stdout.
+  static bool Lines(Process& watch, size_t n) {
+    return watch.ReadUntil(
+        [n](const std::string& out, const std::string&) {
+          return static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= n;
+        },
+        15000ms);
   }
 
   // Every entry the modem holds, listed through whoever owns the port.
@@ -43,9 +48,7 @@ TEST_F(WatchTest, ArrivalsAreHandedOverOnceThenDeleted) {
   auto watch = Watch();
   Control("deliver from=+31611111111 text=\"short one\"");
   Control("deliver from=+31622222222 text=\"" + std::string(400, 'x') + "\" order=3,1,2 gap=200");
-  ASSERT_TRUE(watch->ReadUntil(
-      [](const std::string& out, const std::string&) { return Lines(out, 2); }, 15000ms))
-      << watch->err();
+  ASSERT_TRUE(Lines(*watch, 2)) << watch->err();
   // The listing goes through the watcher, which still holds the port.
   EXPECT_EQ(Stored(), std::vector<Json>{});
   watch->Kill(SIGTERM);
@@ -64,9 +67,7 @@ TEST_F(WatchTest, KillNineLosesNothingAndRepeatsNothing) {
   // --keep: handed over and recorded, never deleted, as if killed just before.
   auto first = Watch({"--keep"});
   Control("deliver from=+31611111111 text=\"before the kill\"");
-  ASSERT_TRUE(first->ReadUntil(
-      [](const std::string& out, const std::string&) { return Lines(out, 1); }, 10000ms))
-      << first->err();
+  ASSERT_TRUE(Lines(*first, 1)) << first->err();
   // Through the watcher, so the kill comes after the handover was recorded:
   // a kill between the output and that record hands the message over again.
   ASSERT_EQ(Stored().size(), 1u);
@@ -75,9 +76,7 @@ TEST_F(WatchTest, KillNineLosesNothingAndRepeatsNothing) {
 
   auto second = Watch();
   Control("deliver from=+31633333333 text=\"after the restart\"");
-  ASSERT_TRUE(second->ReadUntil(
-      [](const std::string& out, const std::string&) { return Lines(out, 1); }, 10000ms))
-      << second->err();
+  ASSERT_TRUE(Lines(*second, 1)) << second->err();
   EXPECT_EQ(Stored(), std::vector<Json>{});  // the first only deleted, not handed again
   second->Kill(SIGINT);
   const RunResult done = second->Finish(10000ms);

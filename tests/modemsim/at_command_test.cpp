@@ -64,17 +64,5 @@ TEST(AtCommandTest, FaultPatternsNameCommands) {
   }
 }
 
-TEST(AtCommandTest, ParametersSplitOutsideQuotes) {
-  EXPECT_EQ(SplitArgs("1,\"a,b\",15"), (std::vector<std::string>{"1", "\"a,b\"", "15"}));
-  EXPECT_EQ(SplitArgs(",5"), (std::vector<std::string>{"", "5"}));
-  EXPECT_TRUE(SplitArgs("").empty());
-  EXPECT_EQ(Unquote("\"SM\""), "SM");
-  EXPECT_EQ(Unquote("SM"), "SM");
-  EXPECT_EQ(ParseInt(" 12 "), 12);
-  EXPECT_FALSE(ParseInt("1a"));
-  EXPECT_FALSE(ParseInt("-1"));
-  EXPECT_FALSE(ParseInt(""));
-}
-
 }  // namespace
 }  // namespace tarvex::modemsim

@@ -92,7 +92,8 @@ TEST_F(ModemTest, EachStorageKeepsItsOwnMessages) {
   });
 }
 
-// Sent PDUs are logged; those to the loopback number come back as delivers.
+// Sent PDUs are logged (what the log holds is read end to end); those to the
+// loopback number come back as delivers.
 TEST_F(ModemTest, CmgsLogsThePduAndLoopsOwnNumberBack) {
   ModemOptions options;
   options.loopback_number = "+31699990000";
@@ -102,9 +103,6 @@ TEST_F(ModemTest, CmgsLogsThePduAndLoopsOwnNumberBack) {
   EchoOff();
   const std::string pdu = Submit("+31611112222", u"Hi there");
   EXPECT_EQ(Send(pdu), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
-  EXPECT_EQ(SentMessageJson(modem().sent()[0]), R"({"pdu":")" + pdu +
-                                                    R"(","to":"+31611112222","text":"Hi there",)" +
-                                                    R"("ref":"","part":1,"total":1,"mr":1})");
   const std::u16string privet = u"\u041f\u0440\u0438\u0432\u0435\u0442";
   EXPECT_EQ(Send(Submit("+31699990000", privet)),
             "\r\n+CMGS: 2\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",1\r\n");
@@ -204,8 +202,6 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
     const char* reply;
   } cases[] = {
       {"AT+CMGD=9", {1, 2, 3, 4, 5}, "\r\nOK\r\n"},  // an empty place
-      {"AT+CMGD=1,1", {1, 3, 4, 5}, "\r\nOK\r\n"},
-      {"AT+CMGD=1,2", {1, 4, 5}, "\r\nOK\r\n"},
       {"AT+CMGD=1,3", {1, 5}, "\r\nOK\r\n"},
       {"AT+CMGD=0,4", {}, "\r\nOK\r\n"},
       {"AT+CMGD=31", {1, 2, 3, 4, 5}, "\r\nERROR\r\n"},
@@ -220,8 +216,7 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
   }
 }
 
-// The answer's text in each mode is checked end to end through the tool;
-// here that it comes its delay after the OK, however late the OK was.
+// The answer comes its delay after the OK, however late the OK was.
 TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
   ModemOptions options;
   options.ussd_text = "Hi \u00e9";
@@ -235,6 +230,20 @@ TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
   Command("AT+CUSD=1,\"*100#\",15");
   EXPECT_EQ(emissions_, (std::vector<Emission>{{1200, "\r\nOK\r\n"},
                                                {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
+}
+
+// What the tool makes of these answers is its own test's, over a scripted port.
+TEST_F(ModemTest, UssdModesAnswerAsNamed) {
+  ModemOptions options;
+  options.ussd_text = "Hi \u00e9";
+  for (const auto& [mode, answer] : {std::pair{UssdMode::kStatus4, "\r\n+CUSD: 4\r\n"},
+                                     {UssdMode::kUcs2, "\r\n+CUSD: 0,\"00480069002000E9\",72\r\n"},
+                                     {UssdMode::kNone, ""}}) {
+    options.ussd_mode = mode;
+    Start(options);
+    EchoOff();
+    EXPECT_EQ(Command("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n" + std::string(answer));
+  }
 }
 
 }  // namespace

@@ -28,20 +28,15 @@ class ReceivingTest : public SimTest {
     }
     return out;
   }
-  static ModemOptions Quiet() {
-    ModemOptions o;
-    o.wall_clock = [] { return WallTime{}; };
-    return o;
-  }
 };
 
 const std::string kHi = "deliver from=+31611112222 text=Hi";
 const std::string kCmti = "\r\n+CMTI: \"SM\",1\r\n";
 
 TEST_F(ReceivingTest, IndicationsFollowCnmi) {
-  ModemOptions narrow = Quiet();
+  ModemOptions narrow;
   narrow.cnmi_modes = "(1,2),(0,1),(0),(0,2),(0)";
-  ModemOptions mute = Quiet();
+  ModemOptions mute;
   mute.faults.no_indications = true;
   const struct {
     const char* name;
@@ -50,11 +45,11 @@ TEST_F(ReceivingTest, IndicationsFollowCnmi) {
     std::string expected;
   } kCases[] = {
       {"mode 0 keeps it until mode 2",
-       Quiet(),
+       ModemOptions{},
        {"ATE0", "AT+CNMI=0,1", kHi, "AT+CNMI=2"},
        "ATE0\r\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n" + kCmti},
       {"mt 0 stores silently",
-       Quiet(),
+       ModemOptions{},
        {"ATE0", kHi, "AT+CPMS?"},
        "ATE0\r\r\nOK\r\n\r\n+CPMS: \"SM\",1,30,\"SM\",1,30,\"SM\",1,30\r\n\r\nOK\r\n"},
       {"no indications ever", mute, {"ATE0", "AT+CNMI=2,1", kHi}, "ATE0\r\r\nOK\r\n\r\nOK\r\n"},
@@ -64,20 +59,21 @@ TEST_F(ReceivingTest, IndicationsFollowCnmi) {
        "ATE0\r\r\nOK\r\n\r\n+CNMI: (1,2),(0,1),(0),(0,2),(0)\r\n\r\nOK\r\n"
        "\r\n+CMS ERROR: 303\r\n\r\n+CMS ERROR: 303\r\n"},
       {"a bogus index",
-       Quiet(),
+       ModemOptions{},
        {"ATE0", "AT+CNMI=1,1", "indicate index=9", "AT+CMEE=1;+CMGR=9"},
        "ATE0\r\r\nOK\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",9\r\n\r\n+CMS ERROR: 321\r\n"},
   };
   for (const auto& c : kCases) EXPECT_EQ(Run(c.options, c.steps), c.expected) << c.name;
   // <mt> 2 hands the PDU over instead of storing it.
-  EXPECT_NE(Run(Quiet(), {"ATE0", "AT+CNMI=2,2", kHi}).find("\r\n+CMT: ,"), std::string::npos);
+  EXPECT_NE(Run(ModemOptions{}, {"ATE0", "AT+CNMI=2,2", kHi}).find("\r\n+CMT: ,"),
+            std::string::npos);
   EXPECT_EQ(modem().store("SM")->used(), 0);
 }
 
 TEST_F(ReceivingTest, LongMessagePartsArriveInTheirOrderAndTime) {
-  Run(Quiet(), {"ATE0", "AT+CNMI=2,1",
-                "deliver from=+447700900123 text=\"" + std::string(400, 'x') +
-                    "\" order=3,1 gap=1000 ref=42 after=500"});
+  Run(ModemOptions{}, {"ATE0", "AT+CNMI=2,1",
+                       "deliver from=+447700900123 text=\"" + std::string(400, 'x') +
+                           "\" order=3,1 gap=1000 ref=42 after=500"});
   EXPECT_EQ(emissions_.back(), (Emission{2500, "\r\n+CMTI: \"SM\",2\r\n"}));
   EXPECT_EQ(Decoded(*modem().store("SM")->Find(1)).MultiPartSMSNumber(), 3);
   EXPECT_EQ(Decoded(*modem().store("SM")->Find(2)).MultiPartSMSRef(), "00032A");
@@ -87,7 +83,7 @@ TEST_F(ReceivingTest, LongMessagePartsArriveInTheirOrderAndTime) {
 }
 
 TEST_F(ReceivingTest, FullStorageHoldsArrivalsUntilRoomIsMade) {
-  ModemOptions o = Quiet();
+  ModemOptions o;
   o.sim_total = 1;
   o.faults.full_error = true;
   EXPECT_EQ(Run(o, {"ATE0", "AT+CNMI=2,1", kHi, kHi, "AT+CMGD=1"}),
@@ -102,7 +98,7 @@ TEST_F(ReceivingTest, StatusReportsForSendsThatAskForOne) {
   submit.MessageText = u"ok";
   std::string pdu = submit.Encode().hex;
   pdu.replace(2, 2, "31");  // TP-SRR
-  Run(Quiet(), {"ATE0", "AT+CNMI=2,1,0,1", "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1)});
+  Run(ModemOptions{}, {"ATE0", "AT+CNMI=2,1,0,1", "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1)});
   const std::string out = Write(pdu + "\x1A");
   const size_t at = out.find("+CDS: 25\r\n");
   ASSERT_NE(at, std::string::npos) << out;
@@ -113,7 +109,7 @@ TEST_F(ReceivingTest, StatusReportsForSendsThatAskForOne) {
 }
 
 TEST_F(ReceivingTest, SimPinBusyAndNetwork) {
-  ModemOptions o = Quiet();
+  ModemOptions o;
   o.sim.pin = "1234";
   o.sim.busy_commands = 1;
   EXPECT_EQ(Run(o, {"ATE0", "AT+CMEE=1", "AT+CPIN?", "AT+CPIN?", "AT+CPMS?", "AT+CREG?",
@@ -129,7 +125,7 @@ TEST_F(ReceivingTest, SimPinBusyAndNetwork) {
 }
 
 TEST_F(ReceivingTest, VanishedDeviceComesBackReset) {
-  ModemOptions o = Quiet();
+  ModemOptions o;
   o.sim.pin = "1234";
   Run(o, {"ATE0", "AT+CPIN=\"1234\"", "vanish back=3000 after=100"});
   EXPECT_EQ(hung_up_at_, 1100);

@@ -36,6 +36,8 @@ void OnInterrupt(int) {
 
 void OnBrokenPipe(int) { g_interrupted = 1; }
 
+SessionDevices g_devices;
+
 // The tool has no event loop; its pump is where a pending Ctrl-C surfaces.
 class InterruptPump : public MessagePump {
  public:
@@ -49,35 +51,41 @@ class InterruptPump : public MessagePump {
 // errors are the port's own), the modem's bytes through the watcher.
 class ModemSession::RoutedPort : public SerialPort {
  public:
-  explicit RoutedPort(RegistryBackend& store) : port_(store) {}
+  // `given`, when a test gave one, stands for the device.
+  RoutedPort(RegistryBackend& store, std::unique_ptr<SerialPort> given)
+      : port_(store), given_(std::move(given)) {}
 
-  const std::string& device() const { return port_.device(); }
   std::string path() const { return watcher_ ? watcher_->path() : port_.device(); }
   // The modem through a running watcher instead of the device (nullptr: the device).
   void UseWatcher(std::unique_ptr<posix::SocketPort> watcher) { watcher_ = std::move(watcher); }
 
-  void SetCommPort(int16_t port) override { port_.SetCommPort(port); }
-  int16_t CommPort() const override { return port_.CommPort(); }
-  void SetSettings(const std::string& settings) override { port_.SetSettings(settings); }
-  std::string Settings() const override { return port_.Settings(); }
-  void SetHandshaking(int32_t mode) override { port_.SetHandshaking(mode); }
-  void SetRThreshold(int16_t threshold) override { port_.SetRThreshold(threshold); }
-  void SetSThreshold(int16_t threshold) override { port_.SetSThreshold(threshold); }
-  void SetRTSEnable(bool enable) override { port_.SetRTSEnable(enable); }
+  void SetCommPort(int16_t port) override { device().SetCommPort(port); }
+  int16_t CommPort() const override { return device().CommPort(); }
+  void SetSettings(const std::string& settings) override { device().SetSettings(settings); }
+  std::string Settings() const override { return device().Settings(); }
+  void SetHandshaking(int32_t mode) override { device().SetHandshaking(mode); }
+  void SetRThreshold(int16_t threshold) override { device().SetRThreshold(threshold); }
+  void SetSThreshold(int16_t threshold) override { device().SetSThreshold(threshold); }
+  void SetRTSEnable(bool enable) override { device().SetRTSEnable(enable); }
   void SetPortOpen(bool open) override {
     io().SetPortOpen(open);
     if (!open) watcher_.reset();
   }
-  bool PortOpen() const override { return watcher_ ? watcher_->PortOpen() : port_.PortOpen(); }
+  bool PortOpen() const override { return watcher_ ? watcher_->PortOpen() : device().PortOpen(); }
   void SetInputLen(int16_t length) override { io().SetInputLen(length); }
   void Output(std::string_view data) override { io().Output(data); }
   std::string Input() override { return io().Input(); }
   bool WaitForInput(uint32_t timeout_ms) override { return io().WaitForInput(timeout_ms); }
 
  private:
-  SerialPort& io() { return watcher_ ? static_cast<SerialPort&>(*watcher_) : port_; }
+  SerialPort& device() { return given_ ? *given_ : static_cast<SerialPort&>(port_); }
+  const SerialPort& device() const {
+    return given_ ? *given_ : static_cast<const SerialPort&>(port_);
+  }
+  SerialPort& io() { return watcher_ ? static_cast<SerialPort&>(*watcher_) : device(); }
 
   posix::TermiosPort port_;
+  std::unique_ptr<SerialPort> given_;
   std::unique_ptr<posix::SocketPort> watcher_;
 };
 
@@ -182,6 +190,8 @@ std::string Why(const Answer& answer) {
 
 // ---------------------------------------------------------------------------
 
+void SetSessionDevices(SessionDevices devices) { g_devices = std::move(devices); }
+
 ModemSession::ModemSession(SessionOptions options)
     : ModemSession(posix::SqliteRegistry::OpenDefault(), options) {}
 
@@ -189,7 +199,8 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
     : store_(std::move(store)), pump_(std::make_unique<InterruptPump>()) {
   Tarvex::Ports ports;
   for (int i = 0; i < Tarvex::kSlotCount; ++i) {
-    auto routed = std::make_unique<RoutedPort>(*store_);
+    auto routed = std::make_unique<RoutedPort>(
+        *store_, g_devices.port ? g_devices.port(static_cast<int16_t>(i)) : nullptr);
     routed_[i] = routed.get();
     std::unique_ptr<SerialPort> port = std::move(routed);
     if (options.trace) {
@@ -199,7 +210,8 @@ ModemSession::ModemSession(std::unique_ptr<posix::SqliteRegistry> store, Session
     }
     ports[static_cast<size_t>(i)] = std::make_unique<InterruptiblePort>(std::move(port));
   }
-  engine_ = std::make_unique<Tarvex>(std::move(ports), clock_, *store_);
+  engine_ = std::make_unique<Tarvex>(
+      std::move(ports), g_devices.clock ? *g_devices.clock : static_cast<Clock&>(clock_), *store_);
   engine_->SetMessagePump(pump_.get());
   // Setting shows the dialog in the terminal; off a terminal the dialog
   // refuses with a message, which is all a script can be offered.

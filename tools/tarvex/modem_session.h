@@ -77,6 +77,15 @@ int StatusFor(Answer::Outcome outcome);
 // order", "ERROR", or "no answer".
 std::string Why(const Answer& answer);
 
+// Where the sessions created from now on get their modems and time: tests
+// put a scripted port per slot and a fake clock in place of the slots'
+// devices and the steady clock (nullptr / null: those, as in the tool).
+struct SessionDevices {
+  std::function<std::unique_ptr<SerialPort>(int16_t slot)> port;
+  Clock* clock = nullptr;
+};
+void SetSessionDevices(SessionDevices devices);
+
 struct SessionOptions {
   bool trace = false;               // print the AT dialogue on stderr
   uint32_t command_timeout_ms = 0;  // 0: the engine's default
