@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -95,14 +96,18 @@ namespace {
 // writes, also during the modem's initialisation, which runs no message pump.
 class InterruptiblePort : public ForwardingPort {
  public:
+  static constexpr uint32_t kLongestWaitMs = 1000;
   using ForwardingPort::ForwardingPort;
   void Output(std::string_view data) override {
     InterruptGuard::Check();
     ForwardingPort::Output(data);
   }
+  // A Ctrl-C landing between the check and the wait is only seen when the
+  // wait ends, which for a USSD request may be a minute away; waiting at most
+  // a second at a time bounds that (the engine's loops simply wait again).
   bool WaitForInput(uint32_t timeout_ms) override {
     InterruptGuard::Check();
-    const bool ready = ForwardingPort::WaitForInput(timeout_ms);
+    const bool ready = ForwardingPort::WaitForInput(std::min(timeout_ms, kLongestWaitMs));
     InterruptGuard::Check();
     return ready;
   }
