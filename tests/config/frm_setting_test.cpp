@@ -102,8 +102,9 @@ TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
   EXPECT_EQ(registry.OpenHandles(), 0);
 }
 
+// With a neighbour no button may touch ("dvp12" is no prefix of slot 1's).
 const std::map<std::string, std::string> kSlot1 = {
-    {"dvp1", "3"}, {"dvb1", "115200"}, {"dvn1", "  Front desk "}};
+    {"dvp1", "3"}, {"dvb1", "115200"}, {"dvn1", "  Front desk "}, {"dvp12", "5"}};
 const Values kSlot1Deleted = {
     {"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}};
 
