@@ -1,6 +1,5 @@
-// SMSSubmit: the documented PDUs (with the GSM alphabet where it differs from
-// ASCII), UCS2 when the alphabet cannot carry a text, and refusals that build
-// nothing.
+// SMSSubmit: the documented PDUs, UCS2 when the GSM alphabet cannot carry a
+// text, destination numbers, and refusals that build nothing.
 #include "tarvex/sms_submit.h"
 
 #include <gtest/gtest.h>
