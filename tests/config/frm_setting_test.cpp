@@ -103,9 +103,6 @@ TEST_P(FrmSettingScenario, ShowsAndStoresWhatTheUserExpects) {
 // With a neighbour no button may touch ("dvp12" is no prefix of slot 1's).
 const std::map<std::string, std::string> kSlot1 = {
     {"dvp1", "3"}, {"dvb1", "115200"}, {"dvn1", "  Front desk "}, {"dvp12", "5"}};
-const Values kSlot1Deleted = {
-    {"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}};
-
 const Scenario kScenarios[] = {
     {"SwitchingToAnEmptySlotClearsTheSelectionsAndSavesNothing",
      kSlot1,
@@ -139,7 +136,7 @@ const Scenario kScenarios[] = {
      kSlot1,
      {Slot(1), Press(F::kRemove)},
      "#1 '' / lists",
-     kSlot1Deleted},
+     {{"dvp1", std::nullopt}, {"dvb1", std::nullopt}, {"dvn1", std::nullopt}}},
     {"FailingStoreShowsTheOldValuesAgain",
      kSlot1,
      {Slot(1), Port("8"), Baud("9600"), Name("New"), Press(F::kApply)},
