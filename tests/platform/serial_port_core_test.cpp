@@ -1,7 +1,6 @@
-// The serial-port object's roles on a device in memory: what both platforms'
-// ports inherit, so the termios and Win32 tests keep only what the device does.
-// And the tracing port: the dialogue as a reader of --trace sees it, and
-// nothing that passes through changed.
+// The serial-port object's roles on a device in memory (what both platforms'
+// ports inherit, so their tests keep only what the device does), and the
+// tracing port: the dialogue as --trace shows it, nothing passed through changed.
 #include "platform/serial_port_core.h"
 
 #include <gtest/gtest.h>

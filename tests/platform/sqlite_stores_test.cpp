@@ -94,27 +94,21 @@ TEST_F(SqliteRegistryTest, KeysValuesAndTheirCase) {
   EXPECT_TRUE(reg->EnumStringValues(kRegLocalMachine, route).empty());
 }
 
-TEST_F(SqliteRegistryTest, QueryValueSizesAndDefaultValue) {
+// Sizes as Get reads them are in every test; a short buffer is TRegistry's
+// re-read when a value grew between its two queries.
+TEST_F(SqliteRegistryTest, ShortBufferAndDeletedValues) {
   auto reg = Open();
-  ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "", kRegSz, Text("def")), kRegSuccess);
-  ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "empty", kRegBinary, {}), kRegSuccess);
+  ASSERT_EQ(Set(*reg, kRegCurrentUser, "K", "v", kRegSz, Text("def")), kRegSuccess);
   RegHandle key = 0;
   ASSERT_EQ(reg->OpenKey(kRegCurrentUser, "k", &key), kRegSuccess);
-  uint32_t type = 0, size = 0;
-  EXPECT_EQ(reg->QueryValue(key, "", &type, nullptr, &size), kRegSuccess);
-  EXPECT_EQ(std::make_pair(type, size), std::make_pair(uint32_t{kRegSz}, 4u));
+  uint32_t type = 0, size = 2;
   uint8_t small[2];
-  size = sizeof small;
-  EXPECT_EQ(reg->QueryValue(key, "", &type, small, &size), kRegMoreData);
+  EXPECT_EQ(reg->QueryValue(key, "v", &type, small, &size), kRegMoreData);
   EXPECT_EQ(size, 4u);
-  EXPECT_EQ(reg->QueryValue(key, "empty", &type, nullptr, &size), kRegSuccess);
-  EXPECT_EQ(std::make_pair(type, size), std::make_pair(uint32_t{kRegBinary}, 0u));
   EXPECT_EQ(reg->DeleteValue(key, "missing"), kRegFileNotFound);
-  EXPECT_EQ(reg->DeleteValue(key, "EMPTY"), kRegSuccess);
-  EXPECT_EQ(reg->QueryValue(key, "empty", &type, nullptr, &size), kRegFileNotFound);
+  EXPECT_EQ(reg->DeleteValue(key, "V"), kRegSuccess);
+  EXPECT_EQ(reg->QueryValue(key, "v", &type, nullptr, &size), kRegFileNotFound);
   reg->CloseKey(key);
-  EXPECT_EQ(reg->QueryValue(key, "", &type, nullptr, &size), kRegInvalidHandle);
-  EXPECT_EQ(reg->SetValue(0, "x", kRegSz, nullptr, 0), kRegInvalidHandle);
 }
 
 TEST_F(SqliteRegistryTest, RootsLiveInTheirOwnFilesAndPersist) {
@@ -130,18 +124,6 @@ TEST_F(SqliteRegistryTest, RootsLiveInTheirOwnFilesAndPersist) {
   auto again = Open();
   EXPECT_EQ(Get(*again, kRegLocalMachine, "a", "X"), Sz("m"));
   EXPECT_EQ(Get(*again, kRegCurrentUser, "a", "X"), Sz("u"));
-}
-
-TEST_F(SqliteRegistryTest, UnwritableStoreFailsWritesAndReadsNothing) {
-  std::ofstream(dir_ / "blocker") << "a file where the directory should be";
-  const std::string below_file = (dir_ / "blocker" / "registry.db").string();
-  SqliteRegistry reg(below_file, below_file);
-  RegHandle key = 0;
-  EXPECT_EQ(reg.CreateKey(kRegLocalMachine, "A", &key), kRegAccessDenied);
-  EXPECT_EQ(key, 0);
-  EXPECT_EQ(reg.SetValue(kRegLocalMachine, "x", kRegSz, nullptr, 0), kRegAccessDenied);
-  EXPECT_EQ(reg.DeleteValue(kRegLocalMachine, "x"), kRegAccessDenied);
-  EXPECT_EQ(reg.OpenKey(kRegLocalMachine, "A", &key), kRegFileNotFound);
 }
 
 // Runs `body` in a child process with a registry of its own, as user nobody
@@ -183,13 +165,13 @@ TEST_F(SqliteRegistryTest, ConcurrentWritersAndReadersAreNeverRefused) {
       return 0;
     }));
   }
-  int status = 0;
-  while (waitpid(writers.back(), &status, WNOHANG) == 0) {
-    ASSERT_EQ(Get(*reg, kRegLocalMachine, "Shared", "n"), Sz("n"));
+  for (pid_t pid : writers) {
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      ASSERT_EQ(Get(*reg, kRegLocalMachine, "Shared", "n"), Sz("n"));
+    }
+    EXPECT_EQ(ExitCode(status), 0);
   }
-  EXPECT_EQ(ExitCode(status), 0);
-  writers.pop_back();
-  for (pid_t pid : writers) EXPECT_EQ(Reap(pid), 0);
   EXPECT_EQ(reg->EnumStringValues(kRegLocalMachine, "shared").size(),
             size_t{kWriters * kNames + 1});
 }
@@ -284,25 +266,21 @@ TEST_F(SqliteReceiveStoreTest, KeepsEverythingAcrossReopen) {
     EXPECT_TRUE(store.AddPart(a));
     EXPECT_FALSE(store.AddPart(again)) << "the same entry seen again";
     EXPECT_TRUE(store.AddPart(b));
-    StoredPart c = Part(1, "CC");  // place 1 now holds another entry
-    EXPECT_TRUE(store.AddPart(c));
     store.RecordHandover({{{1, "SM", 2}, "BB", 200}}, {b.id});
     PendingSend send{0, 1, 77, "+31612345678", 2, 300};
     store.AddSend(send);
   }
   SqliteReceiveStore store(Db());
   const auto parts = store.Parts(1);
-  ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[0].place.index, -1) << "lost its place to CC";
+  ASSERT_EQ(parts.size(), 1u);
   EXPECT_EQ(parts[0].text, "Meet at ");
-  EXPECT_EQ(parts[1].pdu, "CC");
   EXPECT_TRUE(store.WasHandedOver({1, "SM", 2}, "BB"));
-  EXPECT_FALSE(store.WasHandedOver({1, "SM", 2}, "CC"));
+  EXPECT_FALSE(store.WasHandedOver({1, "SM", 2}, "AA"));
   EXPECT_EQ(store.Sends(1, 77).at(0).recipient, "+31612345678");
 
   store.KeepOnly(1, "SM", {1});
   EXPECT_FALSE(store.WasHandedOver({1, "SM", 2}, "BB")) << "index 2 is no longer listed";
-  EXPECT_EQ(store.Parts(1)[1].place.index, 1);
+  EXPECT_EQ(store.Parts(1).at(0).place.index, 1);
 
   EXPECT_EQ(fs::status(Db()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
