@@ -91,9 +91,7 @@ std::string BuildDeliverPdu(const DeliverFields& fields) {
       header_octets = 6;
     }
   }
-  const auto coding = fields.eight_bit    ? codec_detail::Coding::kEightBit
-                      : fields.force_ucs2 ? codec_detail::Coding::kUcs2
-                                          : codec_detail::Coding::kAuto;
+  const auto coding = fields.force_ucs2 ? codec_detail::Coding::kUcs2 : codec_detail::Coding::kAuto;
   n += codec_detail::WriteUserData(fields.text, header, header_octets, coding, &pdu[dcs], pdu + n);
 
   std::string hex(2 * n, '\0');

@@ -16,7 +16,6 @@ struct DeliverFields {
   int zone_quarters = 4;  // +01:00
   std::u16string text;
   bool force_ucs2 = false;  // else UCS2 only when GSM 7-bit cannot carry it
-  bool eight_bit = false;   // TP-DCS 04, one octet per unit (low byte)
   struct Concat {
     int reference = 0;  // 0..255, or 0..65535 with wide_reference
     int total = 1;

@@ -225,25 +225,22 @@ size_t WriteUserData(std::u16string_view text, const uint8_t* header, size_t hea
       *dcs = 0x00;
       return 1 + octets;
     }
-    coding = Coding::kUcs2;
   }
-  const size_t room = kMaxUserDataOctets - header_octets;
-  const bool ucs2 = coding == Coding::kUcs2;
-  const size_t capacity = ucs2 ? room / 2 : room;
+  // UCS2: asked for, or the text needs it.
+  const size_t capacity = (kMaxUserDataOctets - header_octets) / 2;
   if (text.size() > capacity) {
     throw Error(kInvalidArgument, "text too long: " + std::to_string(text.size()) +
-                                      (ucs2 ? " UTF-16 units" : " octets") + ", at most " +
-                                      std::to_string(capacity));
+                                      " UTF-16 units, at most " + std::to_string(capacity));
   }
   if (header_octets != 0) std::memcpy(out + 1, header, header_octets);
   uint8_t* p = out + 1 + header_octets;
   for (char16_t c : text) {
-    if (ucs2) *p++ = static_cast<uint8_t>(c >> 8);
+    *p++ = static_cast<uint8_t>(c >> 8);
     *p++ = static_cast<uint8_t>(c & 0xFF);
   }
   const auto octets = static_cast<size_t>(p - (out + 1));
   out[0] = static_cast<uint8_t>(octets);
-  *dcs = ucs2 ? 0x08 : 0x04;
+  *dcs = 0x08;
   return 1 + octets;
 }
 

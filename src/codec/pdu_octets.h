@@ -78,7 +78,7 @@ MessageTimeValue MakeMessageTime(int year, int month, int day, int hour, int min
 
 // How WriteUserData codes a text: kAuto takes the GSM 7-bit alphabet when it
 // can carry the text, else UCS2.
-enum class Coding { kAuto, kUcs2, kEightBit };
+enum class Coding { kAuto, kUcs2 };
 
 // Writes TP-UDL and TP-UD at out (header: the user data header with its own
 // length octet, or empty) and the text's TP-DCS at *dcs; returns the octets

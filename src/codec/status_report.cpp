@@ -201,12 +201,10 @@ std::string BuildStatusReportPdu(const StatusReportFields& f) {
   }
   uint8_t pdu[12 + 3 + 12 + 7 + 7 + 1];
   size_t n = 0;
-  if (f.with_service_centre_field) {
-    if (f.service_centre.empty()) {
-      pdu[n++] = 0x00;
-    } else {
-      n += codec_detail::WriteNumber(f.service_centre, true, pdu + n);
-    }
+  if (f.service_centre.empty()) {
+    pdu[n++] = 0x00;
+  } else {
+    n += codec_detail::WriteNumber(f.service_centre, true, pdu + n);
   }
   pdu[n++] = kMtiStatusReport | kMms;  // a report of an SMS-SUBMIT, nothing more waiting
   pdu[n++] = static_cast<uint8_t>(f.message_reference);

@@ -75,7 +75,6 @@ struct StampFields {
 
 struct StatusReportFields {
   std::string service_centre = "+31624000000";  // "" gives the length octet 00
-  bool with_service_centre_field = true;        // false: the TPDU alone
   int message_reference = 0;
   std::string recipient = "+31612345678";
   StampFields service_centre_time;
