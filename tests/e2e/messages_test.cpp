@@ -40,7 +40,7 @@ TEST_F(MessagesTest, SentTextsArriveAsGiven) {
     std::string arg;
     std::string logged;  // the text the simulator received
     std::string flag = "";
-    std::optional<std::string> input = std::nullopt;
+    std::string input = "";
   };
   const std::vector<Case> cases = {
       {"short", "See you at 8 {ok}", "See you at 8 {ok}"},

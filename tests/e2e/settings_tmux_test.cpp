@@ -28,9 +28,7 @@ class Tmux {
 
   RunResult Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/env", "tmux", "-S", socket_, "-f", "/dev/null"});
-    Process tmux(args, env_);
-    tmux.CloseStdin();
-    return tmux.Finish(10000ms);
+    return Process(args, env_).Finish(10000ms);
   }
 
   // The pane's text; tmux's complaint when there is no pane to show.

@@ -18,10 +18,9 @@ class WatchTest : public ToolTest {
     std::vector<std::string> args{"watch", "-m", "1", "--json"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto watch = StartTool(args);
-    EXPECT_TRUE(watch->ReadUntil(
-        [](const std::string&, const std::string& err) { return err.find("watching") != err.npos; },
-        10000ms))
-        << watch->err();
+    EXPECT_TRUE(watch->ReadUntil([](const std::string&, const std::string& err) {
+      return err.find("watching") != err.npos;
+    })) << watch->err();
     return watch;
   }
 
@@ -29,11 +28,9 @@ class WatchTest : public ToolTest {
 
   // Waits for the watcher's first `n` lines on stdout.
   static bool Lines(Process& watch, size_t n) {
-    return watch.ReadUntil(
-        [n](const std::string& out, const std::string&) {
-          return static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= n;
-        },
-        15000ms);
+    return watch.ReadUntil([n](const std::string& out, const std::string&) {
+      return static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= n;
+    });
   }
 
   // Every entry the modem holds, listed through whoever owns the port.
