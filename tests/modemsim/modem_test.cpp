@@ -77,21 +77,6 @@ TEST_F(ModemTest, AnswersLikeAPduModemAndErrorsFollowCmee) {
   });
 }
 
-TEST_F(ModemTest, EachStorageKeepsItsOwnMessages) {
-  modem().Preload("SM", {kRecUnread, Deliver(u"one")});
-  modem().Preload("SM", {kRecRead, Deliver(u"two")});
-  const std::string me = Deliver(u"in the phone");
-  modem().Preload("ME", {kRecUnread, me});
-  EchoOff();
-  Run({
-      {"AT+CPMS=\"ME\"", "\r\n+CPMS: 1,100,2,30,2,30\r\n\r\nOK\r\n"},
-      {"AT+CMGL=4",
-       "\r\n+CMGL: 1,0,," + std::to_string(TpduLength(me)) + "\r\n" + me + "\r\n\r\nOK\r\n"},
-      {"AT+CPMS=\"SM\",\"ME\",\"ME\"", "\r\n+CPMS: 2,30,1,100,1,100\r\n\r\nOK\r\n"},
-      {"AT+CPMS?", "\r\n+CPMS: \"SM\",2,30,\"ME\",1,100,\"ME\",1,100\r\n\r\nOK\r\n"},
-  });
-}
-
 // Sent PDUs are logged (what the log holds is read end to end); those to the
 // loopback number come back as delivers.
 TEST_F(ModemTest, CmgsLogsThePduAndLoopsOwnNumberBack) {
@@ -193,6 +178,15 @@ TEST_F(StoredMessagesTest, ListingAndReadingMarkUnreadRead) {
   EXPECT_EQ(Command("AT+CMGR=5").substr(0, 11), "\r\n+CMGR: 1,");
   EXPECT_EQ(Command("AT+CMGR=4").substr(0, 11), "\r\n+CMGR: 2,");
   EXPECT_EQ(Command("AT+CMEE=1;+CMGR=6"), "\r\n+CMS ERROR: 321\r\n");  // empty place
+
+  // Each storage keeps its own messages.
+  const std::string me = Deliver(u"in the ME");
+  modem().Preload("ME", {kRecUnread, me});
+  Run({
+      {"AT+CPMS=\"ME\"", "\r\n+CPMS: 1,100,5,30,5,30\r\n\r\nOK\r\n"},
+      {"AT+CMGL=4", "\r\n" + Header("+CMGL: 1,0") + "\r\n" + me + "\r\n\r\nOK\r\n"},
+      {"AT+CPMS?", "\r\n+CPMS: \"ME\",1,100,\"SM\",5,30,\"SM\",5,30\r\n\r\nOK\r\n"},
+  });
 }
 
 TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
@@ -216,24 +210,10 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
   }
 }
 
-// The answer comes its delay after the OK, however late the OK was.
-TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
-  ModemOptions options;
-  options.ussd_text = "Hi \u00e9";
-  options.ussd_delay_ms = 1500;
-  options.faults.delay_ms = 200;
-  Start(options);
-  now_ = 0;
-  EchoOff();
-  emissions_.clear();
-  now_ = 1000;
-  Command("AT+CUSD=1,\"*100#\",15");
-  EXPECT_EQ(emissions_, (std::vector<Emission>{{1200, "\r\nOK\r\n"},
-                                               {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
-}
-
-// What the tool makes of these answers is its own test's, over a scripted port.
-TEST_F(ModemTest, UssdModesAnswerAsNamed) {
+// What the tool makes of each mode is its own test's, over a scripted port.
+// The answer comes its delay after the OK, however late the OK was; a
+// delayed reply does not delay the echo.
+TEST_F(ModemTest, UssdAnswersAsNamedItsDelayAfterTheOk) {
   ModemOptions options;
   options.ussd_text = "Hi \u00e9";
   for (const auto& [mode, answer] : {std::pair{UssdMode::kStatus4, "\r\n+CUSD: 4\r\n"},
@@ -244,6 +224,16 @@ TEST_F(ModemTest, UssdModesAnswerAsNamed) {
     EchoOff();
     EXPECT_EQ(Command("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n" + std::string(answer));
   }
+  options.ussd_mode = UssdMode::kOk;
+  options.ussd_delay_ms = 1500;
+  options.faults.delay_ms = 200;
+  Start(options);
+  now_ = 1000;
+  emissions_.clear();
+  Command("AT+CUSD=1,\"*100#\",15");
+  EXPECT_EQ(emissions_, (std::vector<Emission>{{1000, "AT+CUSD=1,\"*100#\",15\r"},
+                                               {1200, "\r\nOK\r\n"},
+                                               {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
 }
 
 }  // namespace
