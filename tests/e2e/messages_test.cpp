@@ -43,7 +43,6 @@ TEST_F(MessagesTest, SentTextsArriveAsGiven) {
     std::string input = "";
   };
   const std::vector<Case> cases = {
-      {"short", "See you at 8 {ok}", "See you at 8 {ok}"},
       {"3 parts", letters, letters},
       {"text from stdin", "-", "Piped \xE2\x82\xAC text", "", "Piped \xE2\x82\xAC text\n"},
       {"stdin not UTF-8, sent lossy", "-", "caf\xEF\xBF\xBD", "--lossy", "caf\xE9"},
@@ -88,8 +87,7 @@ TEST_F(MessagesTest, ListKeepsWhatItCouldNotShowWhole) {
                                         << part(3, 1) << "\n"
                                         << part(2, 2) << "\n"
                                         << part(2, 1) << "\n";
-  // Whatever the line does: junk in front of the listing, replies in 1-byte
-  // pieces.
+  // Junk in front of the listing, replies in 1-byte pieces.
   StartModem({"--inbox", StatePath("inbox.txt"), "--garbage-before", "CMGL", "--chunk", "1"});
 
   RunResult r = Tool({"list", "-m", "1", "--join", "--delete", "--json"});

@@ -73,7 +73,6 @@ class ToolTest : public ::testing::Test {
     }
   }
 
-  // The words of `line`, then `more`.
   Ran Tool(std::string_view line, std::vector<std::string> more = {}) {
     std::vector<std::string> args{"tarvex"};
     for (const auto word : std::views::split(line, ' '))
@@ -154,7 +153,6 @@ TEST_F(ToolTest, SlotCommandsGoThroughApplyAndRemove) {
       {"slot set 1 --port COM3 --baud 9600", {}, 2, "", ""},
       {"slot set 1 --port 3 --baud 4800", {}, 2, "", ""},
       {"slot set 1 --port 3 --baud 9600", {"--name", "123456789012345678901"}, 2, "", ""},
-      {"slot set 1 --port 3 --baud 9600", {"--name", "  "}, 0, "3", "Modem #1"},
       {"slot set 1 --port 4 --baud 9600", {"--name", " Desk"}, 0, "4", " Desk"},
       // Without --name the name field keeps what was loaded, trimmed.
       {"slot set 1 --port 5 --baud 2400", {}, 0, "5", "Desk"},
