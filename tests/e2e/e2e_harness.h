@@ -24,7 +24,6 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,10 +61,13 @@ struct RunResult {
   std::vector<Json> JsonLines() const { return e2e::JsonLines(std::istringstream(out)); }
 };
 
-// A child process with its stdin, stdout and stderr on pipes.
+// A child process with its stdout and stderr on pipes; its stdin gets
+// `input` and is closed (short texts only: more than a pipe holds would
+// block until read).
 class Process {
  public:
-  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& input = "") {
     int pipes[3][2];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -83,41 +85,33 @@ class Process {
                                pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
     for (int fd = 0; fd < 3; ++fd) close(pipes[fd][fd == 0 ? 0 : 1]);
-    stdin_ = pipes[0][1];
+    if (rc == 0) {
+      EXPECT_EQ(write(pipes[0][1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
+    close(pipes[0][1]);
     fds_[0] = pipes[1][0];
     fds_[1] = pipes[2][0];
-    if (rc != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start " + argv[0]);
-    }
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
   }
   ~Process() {
     Kill(SIGTERM);
-    ReapOrKill(2000ms);
-    for (int fd : {stdin_, fds_[0], fds_[1], pidfd_}) {
+    Reap(2000ms);
+    for (int fd : {fds_[0], fds_[1], pidfd_}) {
       if (fd >= 0) close(fd);
     }
   }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  // Short texts only: more than a pipe holds would block until read.
-  void Write(const std::string& text) {
-    ASSERT_EQ(write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void CloseStdin() {
-    if (stdin_ >= 0) close(stdin_);
-    stdin_ = -1;
-  }
   void Kill(int signal) {
-    if (pid_ > 0 && !exited_) kill(pid_, signal);
+    if (!exited_) kill(pid_, signal);
   }
 
   // Reads output until `done(out, err)` holds, the child closes its pipes,
   // or the deadline passes.  Returns whether `done` held.
   template <typename Done>
-  bool ReadUntil(Done done, std::chrono::milliseconds limit) {
+  bool ReadUntil(Done done, std::chrono::milliseconds limit = 15000ms) {
     const auto deadline = Clock::now() + limit;
     while (!done(text_[0], text_[1])) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -133,7 +127,7 @@ class Process {
     const auto deadline = Clock::now() + limit;
     ReadUntil([](const std::string&, const std::string&) { return false; }, limit);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    const bool ended = ReapOrKill(std::max(left, 100ms));
+    const bool ended = Reap(std::max(left, 100ms));
     return RunResult{status_, !ended, text_[0], text_[1]};
   }
 
@@ -159,28 +153,27 @@ class Process {
     }
   }
 
-  // Waits on the pidfd, which becomes readable when the child ends; kills a
-  // child still running at the deadline.  Returns whether it ended in time.
-  bool ReapOrKill(std::chrono::milliseconds limit, bool killed = false) {
-    if (pid_ <= 0 || exited_) return !killed;
+  // Waits on the pidfd, which becomes readable when the child ends; a child
+  // still running at the deadline is killed.  Returns whether it ended in time.
+  bool Reap(std::chrono::milliseconds limit) {
+    if (exited_) return true;
     pollfd ended{pidfd_, POLLIN, 0};
-    poll(&ended, 1, static_cast<int>(limit.count()));
-    int wstatus = 0;
-    if (waitpid(pid_, &wstatus, WNOHANG) != pid_) {
-      if (killed) return false;
-      Kill(SIGKILL);
-      return ReapOrKill(5000ms, true);
+    const bool in_time = poll(&ended, 1, static_cast<int>(limit.count())) > 0;
+    if (!in_time) {
+      kill(pid_, SIGKILL);
+      poll(&ended, 1, 5000);
     }
+    int wstatus = 0;
+    if (waitpid(pid_, &wstatus, WNOHANG) != pid_) return false;
     exited_ = true;
     status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    return !killed;
+    return in_time;
   }
 
   pid_t pid_ = -1;
   int pidfd_ = -1;
   bool exited_ = false;
   int status_ = -1;
-  int stdin_ = -1;
   int fds_[2] = {-1, -1};  // stdout, stderr
   std::string text_[2];
 };
@@ -217,10 +210,9 @@ class ToolTest : public ::testing::Test {
   void StartModem(std::vector<std::string> options) {
     options.insert(options.begin(), bin_dir_ + "/tarvex-modemsim");
     simulator_ = std::make_unique<Process>(options, Environment());
-    ASSERT_TRUE(simulator_->ReadUntil(
-        [](const std::string& out, const std::string&) { return out.find('\n') != out.npos; },
-        10000ms))
-        << "the simulator did not print its terminal:\n"
+    ASSERT_TRUE(simulator_->ReadUntil([](const std::string& out, const std::string&) {
+      return out.find('\n') != out.npos;
+    })) << "the simulator did not print its terminal:\n"
         << simulator_->err();
     posix::SqliteRegistry store(StatePath("registry.db"), StatePath("user.db"));
     TRegistry(store).SaveString(kHkeyLocalMachine, posix::TermiosPort::kPortMapKey,
@@ -230,17 +222,14 @@ class ToolTest : public ::testing::Test {
     ASSERT_EQ(set.status, 0) << set.Describe();
   }
 
-  std::unique_ptr<Process> StartTool(std::vector<std::string> args) {
+  std::unique_ptr<Process> StartTool(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), ToolPath());
-    return std::make_unique<Process>(args, Environment());
+    return std::make_unique<Process>(args, Environment(), input);
   }
 
   RunResult Tool(const std::vector<std::string>& args, std::chrono::milliseconds limit = 30000ms,
-                 const std::optional<std::string>& input = std::nullopt) {
-    const auto tool = StartTool(args);
-    if (input) tool->Write(*input);
-    tool->CloseStdin();
-    return tool->Finish(limit);
+                 const std::string& input = "") {
+    return StartTool(args, input)->Finish(limit);
   }
 
   std::string bin_dir_;

@@ -28,9 +28,7 @@ class Tmux {
 
   RunResult Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/env", "tmux", "-S", socket_, "-f", "/dev/null"});
-    Process tmux(args, env_);
-    tmux.CloseStdin();
-    return tmux.Finish(10000ms);
+    return Process(args, env_).Finish(10000ms);
   }
 
   // The pane's text; tmux's complaint when there is no pane to show.
@@ -39,27 +37,26 @@ class Tmux {
     return r.status == 0 ? r.out : r.Describe();
   }
 
-  // Polls the screen until `pattern` matches in it (`.` stays on one line);
-  // `screen` keeps the last one.
+  // Polls `seen` a bounded number of times, each a tmux round trip.
+  template <typename Seen>
+  static bool Until(Seen seen) {
+    for (int i = 0; i < 1000; ++i) {
+      if (seen()) return true;
+    }
+    return false;
+  }
+  // Until `pattern` matches in the screen (`.` stays on one line); `screen`
+  // keeps the last one.
   bool WaitFor(const std::string& pattern, std::string* screen) {
     const std::regex seen(pattern);
-    for (int i = 0; i < 1000; ++i) {
-      if (std::regex_search(*screen = Screen(), seen)) return true;
-    }
-    return false;
-  }
-  bool WaitForExit() {
-    for (int i = 0; i < 1000; ++i) {
-      if (Run({"display-message", "-p", "-t", "dialog", "#{pane_dead}"}).out == "1\n") return true;
-    }
-    return false;
+    return Until([&] { return std::regex_search(*screen = Screen(), seen); });
   }
 
+  // Keys to the dialog; "-l" first: the text as typed.
   void Keys(std::vector<std::string> keys) {
     keys.insert(keys.begin(), {"send-keys", "-t", "dialog"});
     Run(keys);
   }
-  void Type(const std::string& text) { Run({"send-keys", "-t", "dialog", "-l", text}); }
 
  private:
   std::string socket_;
@@ -94,7 +91,7 @@ TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   std::string screen;
   ASSERT_TRUE(tmux.WaitFor("Tarvex : Communication Setting", &screen)) << screen;
   tmux.Keys({"Enter", "Down", "Enter", "Tab"});  // slot 2, then the name field
-  tmux.Type("Lab Köln");                         // shown as typed, not as '?'
+  tmux.Keys({"-l", "Lab Köln"});                 // shown as typed, not as '?'
   ASSERT_TRUE(tmux.WaitFor("Device Name.*>\\[Lab Köln__", &screen)) << screen;
   tmux.Keys({"Tab", "Enter", "Down", "Down", "Enter"});  // port 3 from its list
   tmux.Keys({"Tab", "Enter", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Enter"});
@@ -102,7 +99,9 @@ TEST_F(SettingsDialogTest, ConfigureSlotTwoByKeyboard) {
   tmux.Keys({"M-a"});  // Apply; the reload enables Remove
   ASSERT_TRUE(tmux.WaitFor("Disabled: none", &screen)) << screen;
   tmux.Keys({"M-c"});
-  ASSERT_TRUE(tmux.WaitForExit()) << tmux.Screen();
+  ASSERT_TRUE(Tmux::Until([&] {
+    return tmux.Run({"display-message", "-p", "-t", "dialog", "#{pane_dead}"}).out == "1\n";
+  })) << tmux.Screen();
   std::string status;
   std::ifstream(status_file) >> status;
   EXPECT_EQ(status, "0");

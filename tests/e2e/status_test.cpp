@@ -29,7 +29,6 @@ TEST_F(StatusTest, PinStatusAndDeliveryReports) {
   ASSERT_EQ(r.status, 0) << r.Describe();
   const Json s = r.JsonLines().at(0);
   EXPECT_EQ(s["Signal"]["dBm"], -73);
-  EXPECT_EQ(s["Signal"]["Bars"], 4);
   EXPECT_EQ(s["Registration"]["Status"], "home network");
   EXPECT_FALSE(s["Registration"]["Cell"].is_null()) << s;
   EXPECT_EQ(s["ServiceCentre"], "+31624000000");
@@ -51,15 +50,10 @@ TEST_F(StatusTest, PinStatusAndDeliveryReports) {
 TEST_F(StatusTest, CtrlCDuringAWaitClosesThePort) {
   StartModem({"--ussd-mode", "none"});
   auto tool = StartTool({"ussd", "-m", "1", "*100#", "--timeout", "60000", "--trace"});
-  tool->CloseStdin();
-  // Wait until the request went out and the answer is awaited.
-  ASSERT_TRUE(tool->ReadUntil(
-      [](const std::string&, const std::string& err) {
-        const size_t request = err.find(">> AT+CUSD");
-        return request != std::string::npos && err.find("OK", request) != std::string::npos;
-      },
-      15000ms))
-      << tool->err();
+  ASSERT_TRUE(tool->ReadUntil([](const std::string&, const std::string& err) {
+    const size_t request = err.find(">> AT+CUSD");
+    return request != std::string::npos && err.find("OK", request) != std::string::npos;
+  })) << tool->err();
   tool->Kill(SIGINT);
   const RunResult r = tool->Finish(10000ms);
   EXPECT_EQ(r.status, 130) << r.Describe();

@@ -26,19 +26,14 @@ std::string Submit(const std::string& to, const std::u16string& text) {
   return submit.Encode().hex;
 }
 
-std::string CmgsLine(const std::string& pdu) {
-  return "AT+CMGS=" + std::to_string(pdu.size() / 2 - 1);
-}
-
 class ModemTest : public SimTest {
  protected:
-  // Lines and their whole replies, in order.
   void Run(const std::vector<std::pair<std::string, std::string>>& steps) {
     for (const auto& [line, reply] : steps) EXPECT_EQ(Command(line), reply) << line;
   }
   // AT+CMGS with its length, then the PDU: the reply to the PDU.
   std::string Send(const std::string& pdu) {
-    EXPECT_EQ(Command(CmgsLine(pdu)), "\r\n> ");
+    EXPECT_EQ(Command("AT+CMGS=" + std::to_string(TpduLength(pdu))), "\r\n> ");
     return Write(pdu + "\x1A");
   }
 };
@@ -58,9 +53,6 @@ TEST_F(ModemTest, AnswersLikeAPduModemAndErrorsFollowCmee) {
   EchoOff();
   Run({
       {"AT+COPS=3,2;+COPS?", "\r\n+COPS: 0,2,\"00101\",0\r\n\r\nOK\r\n"},
-      {"AT+CMGF=0;+CMGF?", "\r\n+CMGF: 0\r\n\r\nOK\r\n"},
-      {"AT+CNMI=2,1;+CNMI?", "\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n"},
-      {"ATS7=45S7?", "\r\n045\r\n\r\nOK\r\n"},
       {"AT+XYZ", "\r\nERROR\r\n"},
       {"AT+CMGF=0+CMEE", "\r\nERROR\r\n"},  // unreadable line
       {"hello", ""},                        // not a command line: modems keep quiet
@@ -74,21 +66,6 @@ TEST_F(ModemTest, AnswersLikeAPduModemAndErrorsFollowCmee) {
       {"ATV0", "0\r"},
       {"AT+CSQ", "+CSQ: 21,99\r\n0\r"},
       {"AT+XYZ", "4\r"},
-  });
-}
-
-TEST_F(ModemTest, EachStorageKeepsItsOwnMessages) {
-  modem().Preload("SM", {kRecUnread, Deliver(u"one")});
-  modem().Preload("SM", {kRecRead, Deliver(u"two")});
-  const std::string me = Deliver(u"in the phone");
-  modem().Preload("ME", {kRecUnread, me});
-  EchoOff();
-  Run({
-      {"AT+CPMS=\"ME\"", "\r\n+CPMS: 1,100,2,30,2,30\r\n\r\nOK\r\n"},
-      {"AT+CMGL=4",
-       "\r\n+CMGL: 1,0,," + std::to_string(TpduLength(me)) + "\r\n" + me + "\r\n\r\nOK\r\n"},
-      {"AT+CPMS=\"SM\",\"ME\",\"ME\"", "\r\n+CPMS: 2,30,1,100,1,100\r\n\r\nOK\r\n"},
-      {"AT+CPMS?", "\r\n+CPMS: \"SM\",2,30,\"ME\",1,100,\"ME\",1,100\r\n\r\nOK\r\n"},
   });
 }
 
@@ -115,7 +92,6 @@ TEST_F(ModemTest, CmgsLogsThePduAndLoopsOwnNumberBack) {
   SMSDeliver wide = Decoded(*sim.Find(1));
   EXPECT_EQ(wide.PhoneNumber(), "+31699990000");
   EXPECT_EQ(wide.MessageText(), privet);
-  EXPECT_EQ(wide.DataCoding(), 8);
   EXPECT_EQ(wide.MessageTime().year, 2027);
   EXPECT_EQ(sim.Find(1)->stat, kRecUnread);
 }
@@ -134,8 +110,9 @@ TEST_F(ModemTest, CmgsRefusesBadPdusAndEscAborts) {
       {"length off by one", "AT+CMEE=1", "AT+CMGS=" + std::to_string(pdu.size() / 2), pdu + "\x1A",
        kCms304},
       {"not hex", "AT+CMEE=1", "AT+CMGS=" + n, pdu.substr(0, pdu.size() - 2) + "ZZ\x1A", kCms304},
-      {"a deliver, not a submit", "AT+CMEE=1", CmgsLine(Deliver(u"x")), Deliver(u"x") + "\x1A",
-       kCms304},
+      // Its length right, so that the type is what is refused.
+      {"a deliver, not a submit", "AT+CMEE=1",
+       "AT+CMGS=" + std::to_string(TpduLength(Deliver(u"x"))), Deliver(u"x") + "\x1A", kCms304},
       {"Esc aborts", "AT", "AT+CMGS=" + n, pdu + "\x1B", ""},
       {"text mode", "AT+CMGF=1", "AT+CMGS=" + n, "", ""},
   };
@@ -185,7 +162,6 @@ TEST_F(StoredMessagesTest, ListingAndReadingMarkUnreadRead) {
   }
   EXPECT_EQ(Command("AT+CMGL=3"),
             "\r\n" + Header("+CMGL: 3,3") + "\r\n" + pdus_[2] + "\r\n\r\nOK\r\n");
-  EXPECT_EQ(Command("AT+CMGL=5"), "\r\nERROR\r\n");
 
   SetUp();
   EXPECT_EQ(Command("AT+CMGR=5"),
@@ -193,6 +169,15 @@ TEST_F(StoredMessagesTest, ListingAndReadingMarkUnreadRead) {
   EXPECT_EQ(Command("AT+CMGR=5").substr(0, 11), "\r\n+CMGR: 1,");
   EXPECT_EQ(Command("AT+CMGR=4").substr(0, 11), "\r\n+CMGR: 2,");
   EXPECT_EQ(Command("AT+CMEE=1;+CMGR=6"), "\r\n+CMS ERROR: 321\r\n");  // empty place
+
+  // Each storage keeps its own messages.
+  const std::string me = Deliver(u"in the ME");
+  modem().Preload("ME", {kRecUnread, me});
+  Run({
+      {"AT+CPMS=\"ME\"", "\r\n+CPMS: 1,100,5,30,5,30\r\n\r\nOK\r\n"},
+      {"AT+CMGL=4", "\r\n" + Header("+CMGL: 1,0") + "\r\n" + me + "\r\n\r\nOK\r\n"},
+      {"AT+CPMS?", "\r\n+CPMS: \"ME\",1,100,\"SM\",5,30,\"SM\",5,30\r\n\r\nOK\r\n"},
+  });
 }
 
 TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
@@ -205,8 +190,6 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
       {"AT+CMGD=1,3", {1, 5}, "\r\nOK\r\n"},
       {"AT+CMGD=0,4", {}, "\r\nOK\r\n"},
       {"AT+CMGD=31", {1, 2, 3, 4, 5}, "\r\nERROR\r\n"},
-      {"AT+CMGD=1,5", {1, 2, 3, 4, 5}, "\r\nERROR\r\n"},
-      {"AT+CMGD", {1, 2, 3, 4, 5}, "\r\nERROR\r\n"},
       {"AT+CMGD=?", {1, 2, 3, 4, 5}, "\r\n+CMGD: (1,2,3,4,5),(0-4)\r\n\r\nOK\r\n"},
   };
   for (const Case& c : cases) {
@@ -216,24 +199,10 @@ TEST_F(StoredMessagesTest, DeleteByIndexAndByFlag) {
   }
 }
 
-// The answer comes its delay after the OK, however late the OK was.
-TEST_F(ModemTest, UssdAnswersItsDelayAfterTheOk) {
-  ModemOptions options;
-  options.ussd_text = "Hi \u00e9";
-  options.ussd_delay_ms = 1500;
-  options.faults.delay_ms = 200;
-  Start(options);
-  now_ = 0;
-  EchoOff();
-  emissions_.clear();
-  now_ = 1000;
-  Command("AT+CUSD=1,\"*100#\",15");
-  EXPECT_EQ(emissions_, (std::vector<Emission>{{1200, "\r\nOK\r\n"},
-                                               {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
-}
-
-// What the tool makes of these answers is its own test's, over a scripted port.
-TEST_F(ModemTest, UssdModesAnswerAsNamed) {
+// What the tool makes of each mode is its own test's, over a scripted port.
+// The answer comes its delay after the OK, however late the OK was; a
+// delayed reply does not delay the echo.
+TEST_F(ModemTest, UssdAnswersAsNamedItsDelayAfterTheOk) {
   ModemOptions options;
   options.ussd_text = "Hi \u00e9";
   for (const auto& [mode, answer] : {std::pair{UssdMode::kStatus4, "\r\n+CUSD: 4\r\n"},
@@ -244,6 +213,16 @@ TEST_F(ModemTest, UssdModesAnswerAsNamed) {
     EchoOff();
     EXPECT_EQ(Command("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n" + std::string(answer));
   }
+  options.ussd_mode = UssdMode::kOk;
+  options.ussd_delay_ms = 1500;
+  options.faults.delay_ms = 200;
+  Start(options);
+  now_ = 1000;
+  emissions_.clear();
+  Command("AT+CUSD=1,\"*100#\",15");
+  EXPECT_EQ(emissions_, (std::vector<Emission>{{1000, "AT+CUSD=1,\"*100#\",15\r"},
+                                               {1200, "\r\nOK\r\n"},
+                                               {2700, "\r\n+CUSD: 0,\"Hi \u00e9\",15\r\n"}}));
 }
 
 }  // namespace

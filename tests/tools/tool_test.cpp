@@ -47,8 +47,7 @@ class ToolTest : public ::testing::Test {
                          return std::make_unique<ScriptedPort>(&clock_);
                        },
                        &clock_});
-    ASSERT_EQ(Tool({"slot", "set", "1", "--port", "1", "--baud", "9600", "--name", "Desk"}).status,
-              0);
+    ASSERT_EQ(Tool("slot set 1 --port 1 --baud 9600 --name Desk").status, 0);
   }
   void TearDown() override {
     SetSessionDevices({});
@@ -74,8 +73,11 @@ class ToolTest : public ::testing::Test {
     }
   }
 
-  Ran Tool(std::vector<std::string> args) {
-    args.insert(args.begin(), "tarvex");
+  Ran Tool(std::string_view line, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"tarvex"};
+    for (const auto word : std::views::split(line, ' '))
+      args.emplace_back(word.begin(), word.end());
+    args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     std::ostringstream out, err;
@@ -102,41 +104,35 @@ TEST_F(ToolTest, ModemCommandsSayWhatTheModemAnswered) {
   const std::string ucs2 = "\r\n+CUSD: 0,\"041E0441044204300442043E043A00200035\",72\r\n";
   struct Case {
     std::vector<std::string> modem;
-    std::vector<std::string> args;
+    const char* args;
     int status;
     std::string says;
   };
   const Case cases[] = {
       {Opened({"\r\nQuectel\r\n" + kOk, "\r\nEC25\r\n" + kOk, "\r\n86123\r\n" + kOk, cpms}),
-       {"info", "-m", "1", "--json"},
-       0,
+       "info -m 1 --json", 0,
        R"("DeviceManufacture":"QUECTEL","DeviceModel":"EC25","DeviceIMEI":"86123",)"
        R"("MessageStorage":"ME","DeviceName":"Desk"})"},
-      {Opened({kOk, cpms}), {"storage", "-m", "1", "ME", "--json"}, 0, R"("MessageStorage":"ME")"},
-      {Opened({"\r\n+CMS ERROR: 302\r\n"}), {"storage", "-m", "1", "XX"}, 1, "storage XX"},
-      {Opened({kOk + "|" + ucs2}),
-       {"ussd", "-m", "1", "*1#", "--json"},
-       0,
-       R"("Text":"Остаток 5")"},
-      {{""}, {"info", "-m", "1"}, 3, "did not initialise"},
-      {{"\r\nERROR\r\n"}, {"info", "-m", "1"}, 3, "refused its initialisation"},
-      {{"!no-open"}, {"info", "-m", "1"}, 3, "could not open port 1"},
-      {{}, {"info", "-m", "2"}, 3, "tarvex slot set 2"},
-      {Opened({"!hangup"}), {"info", "-m", "1"}, 5, "port closed"},
-      {Opened({kOk}), {"ussd", "-m", "1", "*1#", "--timeout", "300"}, 4, "within 300 ms (TIMEOUT)"},
-      {Opened({"\r\n+CMS ERROR: 321\r\n"}), {"delete", "-m", "1", "1"}, 1, "did not delete"},
-      {Opened({"\r\n> ", "\r\n+CMS ERROR: 500\r\n"}),
-       {"send", "-m", "1", "+123", "hi"},
-       1,
+      {Opened({kOk, cpms}), "storage -m 1 ME --json", 0, R"("MessageStorage":"ME")"},
+      {Opened({"\r\n+CMS ERROR: 302\r\n"}), "storage -m 1 XX", 1, "storage XX"},
+      {Opened({kOk + "|" + ucs2}), "ussd -m 1 *1# --json", 0, R"("Text":"Остаток 5")"},
+      {{""}, "info -m 1", 3, "did not initialise"},
+      {{"\r\nERROR\r\n"}, "info -m 1", 3, "refused its initialisation"},
+      {{"!no-open"}, "info -m 1", 3, "could not open port 1"},
+      {{}, "info -m 2", 3, "tarvex slot set 2"},
+      {Opened({"!hangup"}), "info -m 1", 5, "port closed"},
+      {Opened({kOk}), "ussd -m 1 *1# --timeout 300", 4, "within 300 ms (TIMEOUT)"},
+      {Opened({"\r\n+CMS ERROR: 321\r\n"}), "delete -m 1 1", 1, "did not delete"},
+      {Opened({"\r\n> ", "\r\n+CMS ERROR: 500\r\n"}), "send -m 1 +123 hi", 1,
        "refused: +CMS ERROR 500: unknown error"},
-      {Opened({"\r\nERROR\r\n"}), {"list", "-m", "1"}, 1, "refused the listing"},
-      {Opened({kOk + "|\r\n+CUSD: 4\r\n"}), {"ussd", "-m", "1", "*1#"}, 1, "network refused"},
-      {Opened({}), {"ussd", "-m", "1", "*1#\b\b\b;+CMGD=1,4"}, 5, "U+0008 (backspace)"},
+      {Opened({"\r\nERROR\r\n"}), "list -m 1", 1, "refused the listing"},
+      {Opened({kOk + "|\r\n+CUSD: 4\r\n"}), "ussd -m 1 *1#", 1, "network refused"},
+      {Opened({}), "ussd -m 1 *1#\b\b\b;+CMGD=1,4", 5, "U+0008 (backspace)"},
   };
   for (const Case& c : cases) {
     Modem(c.modem);
     const Ran r = Tool(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args[0] << ": " << r.out << r.err;
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.out << r.err;
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.says), std::string::npos) << c.says << r.err;
   }
 }
@@ -144,29 +140,26 @@ TEST_F(ToolTest, ModemCommandsSayWhatTheModemAnswered) {
 // `slot set` and `slot remove` go through the dialog's Apply and Remove.
 TEST_F(ToolTest, SlotCommandsGoThroughApplyAndRemove) {
   struct Step {
-    std::vector<std::string> args;
+    const char* args;
+    std::vector<std::string> name_option;
     int status;
     std::string port;  // dvp1 afterwards
     std::string name;  // dvn1 afterwards
   };
   const Step steps[] = {
-      {{"slot", "remove", "1"}, 0, "", ""},
-      {{"slot", "remove", "1"}, 5, "", ""},  // nothing stored: Remove is not offered
-      {{"slot", "set", "5", "--port", "3", "--baud", "9600"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "COM3", "--baud", "9600"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "4800"}, 2, "", ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "123456789012345678901"},
-       2,
-       "",
-       ""},
-      {{"slot", "set", "1", "--port", "3", "--baud", "9600", "--name", "  "}, 0, "3", "Modem #1"},
-      {{"slot", "set", "1", "--port", "4", "--baud", "9600", "--name", " Desk"}, 0, "4", " Desk"},
+      {"slot remove 1", {}, 0, "", ""},
+      {"slot remove 1", {}, 5, "", ""},  // nothing stored: Remove is not offered
+      {"slot set 5 --port 3 --baud 9600", {}, 2, "", ""},
+      {"slot set 1 --port COM3 --baud 9600", {}, 2, "", ""},
+      {"slot set 1 --port 3 --baud 4800", {}, 2, "", ""},
+      {"slot set 1 --port 3 --baud 9600", {"--name", "123456789012345678901"}, 2, "", ""},
+      {"slot set 1 --port 4 --baud 9600", {"--name", " Desk"}, 0, "4", " Desk"},
       // Without --name the name field keeps what was loaded, trimmed.
-      {{"slot", "set", "1", "--port", "5", "--baud", "2400"}, 0, "5", "Desk"},
+      {"slot set 1 --port 5 --baud 2400", {}, 0, "5", "Desk"},
   };
   for (const Step& step : steps) {
-    SCOPED_TRACE(step.args[1] + " " + step.args[2] + " " + step.args.back());
-    const Ran r = Tool(step.args);
+    SCOPED_TRACE(std::string(step.args) + " " + ::testing::PrintToString(step.name_option));
+    const Ran r = Tool(step.args, step.name_option);
     EXPECT_EQ(r.status, step.status) << r.err;
     const auto store = posix::SqliteRegistry::OpenDefault();
     EXPECT_EQ(mdlPublic::GetPortSetting(*store, 1), step.port);
@@ -176,7 +169,7 @@ TEST_F(ToolTest, SlotCommandsGoThroughApplyAndRemove) {
   // rather than report success.
   std::ofstream(dir_ + "/file") << "not a directory";
   setenv("TARVEX_STATE_DIR", (dir_ + "/file/state").c_str(), 1);
-  const Ran r = Tool({"slot", "set", "1", "--port", "3", "--baud", "9600"});
+  const Ran r = Tool("slot set 1 --port 3 --baud 9600");
   EXPECT_EQ(r.status, 5);
   EXPECT_NE(r.err.find("the settings store " + dir_ + "/file/state/registry.db"), std::string::npos)
       << r.err;
