@@ -143,6 +143,7 @@ void RunDialog(const std::function<void()>& drive) {
       ADD_FAILURE() << "the dialog did not come up";
       return;
     }
+    Settle();  // the activation that set the focus has run its course
     drive();
     if (WaitForSingleObject(g_closed, kBoundMs) != WAIT_OBJECT_0) {
       ADD_FAILURE() << "the dialog stayed open";
